@@ -1,0 +1,123 @@
+#include "backend/OutputProcessor.h"
+
+#include <algorithm>
+
+#include "core/Url.h"
+
+namespace brivok {
+
+OutputProcessor::OutputProcessor(std::string token) : token_(std::move(token)) {
+  for (unsigned char c : token_) inToken_[c] = true;
+}
+
+bool OutputProcessor::isBackendAddress(std::string_view address) {
+  const auto url = Url::parse(address);
+  if (!url || !url->hasAuthority || url->host.empty()) return false;
+  const std::string scheme = asciiLower(url->scheme);
+  return scheme == "http" || scheme == "https";
+}
+
+OutputProcessor::Result OutputProcessor::feed(std::string_view bytes) {
+  Result result;
+  std::string text;
+  decoder_.feed(bytes, text);
+  if (text.empty()) return result;
+  if (held_.empty()) {
+    mask(text, false, result.log);
+  } else {
+    mask(held_ + text, false, result.log);
+  }
+  appendToTail(text, result);
+  return result;
+}
+
+OutputProcessor::Result OutputProcessor::finish() {
+  Result result;
+  std::string text;
+  decoder_.finish(text);
+  mask(held_ + text, true, result.log);
+  if (!text.empty()) appendToTail(text, result);
+  return result;
+}
+
+// Length of the longest piece of the token that starts at text[i].
+std::size_t OutputProcessor::tokenPieceAt(std::string_view text, std::size_t i) const {
+  std::size_t best = 0;
+  const std::size_t room = text.size() - i;
+  for (std::size_t t = 0; t < token_.size(); ++t) {
+    if (token_[t] != text[i]) continue;
+    const std::size_t limit = std::min(room, token_.size() - t);
+    std::size_t k = 1;
+    while (k < limit && token_[t + k] == text[i + k]) ++k;
+    best = std::max(best, k);
+  }
+  return best;
+}
+
+void OutputProcessor::mask(std::string_view text, bool final, std::string& out) {
+  held_.clear();
+  if (token_.empty()) {
+    out.append(text);
+    return;
+  }
+  // A piece that starts close enough to the end to run into the next chunk is not yet
+  // decided; everything before `limit` is.
+  std::size_t limit = text.size();
+  if (!final) {
+    std::size_t runStart = text.size();
+    while (runStart > 0 && inToken_[static_cast<unsigned char>(text[runStart - 1])]) --runStart;
+    const std::size_t reach = text.size() > token_.size() ? text.size() - token_.size() : 0;
+    limit = std::max(runStart, reach);
+  }
+  out.reserve(out.size() + text.size());
+  std::size_t i = 0;
+  std::size_t plainStart = 0;
+  while (i < limit) {
+    if (!inToken_[static_cast<unsigned char>(text[i])]) {
+      ++i;
+      continue;
+    }
+    const std::size_t piece = tokenPieceAt(text, i);
+    if (piece >= std::min(kMinMaskedPiece, token_.size())) {
+      out.append(text.substr(plainStart, i - plainStart));
+      out.append(kTokenMask);
+      i += piece;
+      plainStart = i;
+    } else {
+      ++i;
+    }
+  }
+  out.append(text.substr(plainStart, i - plainStart));
+  held_.assign(text.substr(i));
+}
+
+void OutputProcessor::appendToTail(std::string_view text, Result& result) {
+  tail_.append(text);
+  tailChars_ += codePointCount(text);
+  if (!readyFound_) {
+    std::size_t start = 0;
+    while (start <= tail_.size()) {
+      std::size_t end = tail_.find('\n', start);
+      if (end == std::string::npos) end = tail_.size();
+      std::string_view line(tail_.data() + start, end - start);
+      if (line.substr(0, kReadyPrefix.size()) == kReadyPrefix) {
+        std::string_view rest = line.substr(kReadyPrefix.size());
+        const auto first = rest.find_first_not_of(" \t");
+        rest = first == std::string_view::npos ? std::string_view{} : rest.substr(first);
+        rest = rest.substr(0, rest.find_last_not_of(" \t") + 1);
+        if (isBackendAddress(rest)) {
+          readyFound_ = true;
+          result.readyUrl = std::string(rest);
+          break;
+        }
+      }
+      start = end + 1;
+    }
+  }
+  if (tailChars_ > kTailLimit) {
+    tail_.erase(0, offsetOfLastCodePoints(tail_, kTailKept));
+    tailChars_ = kTailKept;
+  }
+}
+
+}  // namespace brivok

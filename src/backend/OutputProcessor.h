@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/Utf8.h"
+
+namespace brivok {
+
+// Everything the shell does with the backend's standard output, minus the I/O:
+// turns raw chunks into the text for the log (token masked), keeps the bounded tail
+// and finds the readiness line. One instance per backend run; not thread-safe, it is
+// driven by the one reader thread.
+class OutputProcessor {
+ public:
+  static constexpr std::string_view kReadyPrefix = "BRIVOK_READY ";
+  static constexpr std::string_view kTokenMask = "<token>";
+  static constexpr std::size_t kTailLimit = 8000;  // more than this is trimmed...
+  static constexpr std::size_t kTailKept = 2000;   // ...to the last this many characters
+  // Any run of the token this long or longer is masked, so a token cut short or split
+  // across reads never reaches the log in a recognisable piece.
+  static constexpr std::size_t kMinMaskedPiece = 8;
+
+  explicit OutputProcessor(std::string token);
+
+  struct Result {
+    std::string log;                     // text to append to the log now
+    std::optional<std::string> readyUrl;  // set once, on the chunk that announced the address
+  };
+
+  Result feed(std::string_view bytes);
+  // End of stream: flushes whatever was held back.
+  Result finish();
+
+  const std::string& tail() const { return tail_; }
+  bool ready() const { return readyFound_; }
+
+  // True when `address` is usable as the backend's base address.
+  static bool isBackendAddress(std::string_view address);
+
+ private:
+  void mask(std::string_view text, bool final, std::string& out);
+  std::size_t tokenPieceAt(std::string_view text, std::size_t i) const;
+  void appendToTail(std::string_view text, Result& result);
+
+  std::string token_;
+  std::array<bool, 256> inToken_{};
+  Utf8StreamDecoder decoder_;
+  std::string held_;  // decoded text not yet masked: it might continue as the token
+  std::string tail_;
+  std::size_t tailChars_ = 0;
+  bool readyFound_ = false;
+};
+
+}  // namespace brivok

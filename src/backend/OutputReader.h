@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "backend/OutputProcessor.h"
+
+namespace brivok {
+
+// Reads the backend's standard output on a thread of its own, so the log keeps filling
+// while the main thread is busy (or waiting in Backend::stop()). It owns the pipe's
+// read end and the shell's log descriptor and closes both at end of file.
+class OutputReader {
+ public:
+  OutputReader(int pipeFd, int logFd, std::string token,
+               std::function<void(const std::string& url)> announced);
+  // Wakes and joins the thread; output still unread is dropped.
+  ~OutputReader();
+  OutputReader(const OutputReader&) = delete;
+  OutputReader& operator=(const OutputReader&) = delete;
+
+ private:
+  void run();
+  void writeLog(const std::string& text);
+
+  int pipeFd_;
+  int logFd_;
+  int wakeFd_;
+  OutputProcessor processor_;
+  std::function<void(const std::string&)> announced_;
+  std::thread thread_;
+};
+
+}  // namespace brivok

@@ -1,0 +1,90 @@
+#include "core/Url.h"
+
+#include <cctype>
+
+namespace brivok {
+namespace {
+
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool isUrlChar(char c) {
+  if (isAlpha(c) || isDigit(c)) return true;
+  switch (c) {
+    case '-': case '.': case '_': case '~':                       // unreserved
+    case ':': case '/': case '?': case '#': case '[': case ']': case '@':  // gen-delims
+    case '!': case '$': case '&': case '\'': case '(': case ')':
+    case '*': case '+': case ',': case ';': case '=':              // sub-delims
+    case '%':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::string asciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::optional<Url> Url::parse(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!isUrlChar(c)) return std::nullopt;
+    if (c == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])))
+      return std::nullopt;
+  }
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) return std::nullopt;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const char c = text[i];
+    if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+  }
+  Url url;
+  url.text = std::string(text);
+  url.scheme = std::string(text.substr(0, colon));
+  std::string_view rest = text.substr(colon + 1);
+  if (rest.substr(0, 2) == "//") {
+    url.hasAuthority = true;
+    rest.remove_prefix(2);
+    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos)
+      authority.remove_prefix(at + 1);
+    std::string_view host = authority;
+    std::string_view port;
+    if (!authority.empty() && authority[0] == '[') {
+      const auto close = authority.find(']');
+      if (close == std::string_view::npos) return std::nullopt;
+      host = authority.substr(0, close + 1);
+      std::string_view after = authority.substr(close + 1);
+      if (!after.empty()) {
+        if (after[0] != ':') return std::nullopt;
+        port = after.substr(1);
+      }
+    } else if (const auto pc = authority.find(':'); pc != std::string_view::npos) {
+      host = authority.substr(0, pc);
+      port = authority.substr(pc + 1);
+    }
+    if (host.find_first_of("[]") != std::string_view::npos && host.front() != '[')
+      return std::nullopt;
+    if (!port.empty()) {
+      if (port.size() > 5) return std::nullopt;
+      int value = 0;
+      for (char c : port) {
+        if (!isDigit(c)) return std::nullopt;
+        value = value * 10 + (c - '0');
+      }
+      if (value > 65535) return std::nullopt;
+      url.port = value;
+    }
+    url.host = std::string(host);
+  }
+  return url;
+}
+
+}  // namespace brivok

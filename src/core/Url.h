@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brivok {
+
+// An absolute URL as written. Parsing is strict in the way a URL parser of the
+// platform would be: only characters a URL may hold, well-formed percent escapes,
+// a scheme, and a numeric port when one is given. Nothing is normalised, so the
+// scheme keeps the case the text gave it.
+struct Url {
+  std::string text;    // the whole URL, unchanged
+  std::string scheme;  // as written, without ":"
+  std::string host;    // empty when there is no authority; IPv6 keeps its brackets
+  std::optional<int> port;
+  bool hasAuthority = false;  // "//" follows the scheme
+
+  static std::optional<Url> parse(std::string_view text);
+};
+
+std::string asciiLower(std::string_view s);
+
+}  // namespace brivok

@@ -1,0 +1,116 @@
+#include "core/Utf8.h"
+
+namespace brivok {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t validUtf8SequenceLength(std::string_view s, bool& incomplete) {
+  incomplete = false;
+  if (s.empty()) return 0;
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) return 1;
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 3;
+    if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  for (std::size_t i = 1; i < need; ++i) {
+    if (i >= s.size()) {
+      incomplete = true;
+      return 0;
+    }
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (i == 1 ? (b < lo || b > hi) : !isContinuation(b)) return 0;
+  }
+  return need;
+}
+
+void Utf8StreamDecoder::feed(std::string_view bytes, std::string& out) {
+  std::string joined;
+  std::string_view in = bytes;
+  if (!carry_.empty()) {
+    joined = std::move(carry_);
+    joined.append(bytes);
+    carry_.clear();
+    in = joined;
+  }
+  out.reserve(out.size() + in.size());
+  std::size_t i = 0;
+  std::size_t runStart = 0;
+  while (i < in.size()) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    if (c < 0x80) {  // the common case: plain ASCII
+      ++i;
+      continue;
+    }
+    bool incomplete = false;
+    const std::size_t n = validUtf8SequenceLength(in.substr(i), incomplete);
+    if (n > 0) {
+      i += n;
+      continue;
+    }
+    out.append(in.substr(runStart, i - runStart));
+    if (incomplete) {
+      carry_.assign(in.substr(i));
+      return;
+    }
+    out.append(kReplacement);
+    ++i;
+    runStart = i;
+  }
+  out.append(in.substr(runStart));
+}
+
+void Utf8StreamDecoder::finish(std::string& out) {
+  if (!carry_.empty()) {
+    out.append(kReplacement);
+    carry_.clear();
+  }
+}
+
+std::size_t codePointCount(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) n += !isContinuation(static_cast<unsigned char>(c));
+  return n;
+}
+
+std::size_t offsetOfLastCodePoints(std::string_view text, std::size_t count) {
+  if (count == 0) return text.size();
+  std::size_t seen = 0;
+  for (std::size_t i = text.size(); i > 0; --i) {
+    if (!isContinuation(static_cast<unsigned char>(text[i - 1])) && ++seen == count) return i - 1;
+  }
+  return 0;
+}
+
+bool isValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    bool incomplete = false;
+    const std::size_t n = validUtf8SequenceLength(s.substr(i), incomplete);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+}  // namespace brivok
