@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "backend/OutputReader.h"
-
-extern char** environ;
+#include "core/Files.h"
 
 namespace brivok {
 namespace {
@@ -27,23 +26,6 @@ constexpr auto kStopGrace = std::chrono::milliseconds(5000);
 bool isExecutableFile(const std::string& path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-void makeDirectories(const std::string& dir) {
-  for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0700);
-  }
-}
-
-std::map<std::string, std::string> processEnvironment() {
-  std::map<std::string, std::string> env;
-  for (char** e = environ; e && *e; ++e) {
-    std::string_view entry(*e);
-    const auto eq = entry.find('=');
-    if (eq == std::string_view::npos || eq == 0) continue;
-    env.emplace(std::string(entry.substr(0, eq)), std::string(entry.substr(eq + 1)));
-  }
-  return env;
 }
 
 int openPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }

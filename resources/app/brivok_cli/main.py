@@ -1,0 +1,62 @@
+"""Command line of the reference backend: `desktop` serves the shell's page."""
+
+import argparse
+import os
+import signal
+import sys
+import threading
+
+from . import __version__
+from .server import log, make_server, watch_parent
+
+
+def run_desktop(port):
+    token = os.environ.get("BRIVOK_DESKTOP_TOKEN", "")
+    if not token:
+        log("BRIVOK_DESKTOP_TOKEN is not set; the local interface will refuse every request.")
+    server = make_server(token, port)
+    address = "http://127.0.0.1:%d/" % server.server_address[1]
+
+    stopping = threading.Event()
+
+    def stop():
+        if stopping.is_set():
+            return
+        stopping.set()
+        server.service.jobs.close()
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, lambda *_: stop())
+    signal.signal(signal.SIGINT, lambda *_: stop())
+    parent = os.environ.get("BRIVOK_PARENT_PID", "")
+    if parent.isdigit() and int(parent) > 1:
+        watch_parent(int(parent), stop)
+
+    log("Brivok backend %s listening on %s" % (__version__, address))
+    # Prefix and address in one write, so the shell never sees half an announcement.
+    os.write(sys.stdout.fileno(), ("BRIVOK_READY %s\n" % address).encode())
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.server_close()
+    log("Brivok backend stopped.")
+    return 0
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="brivok", description="Brivok agents and schedules.")
+    parser.add_argument("--version", action="version", version="brivok " + __version__)
+    commands = parser.add_subparsers(dest="command")
+    desktop = commands.add_parser("desktop", help="serve the desktop application's page")
+    desktop.add_argument("--port", type=int, default=0)
+    args = parser.parse_args(argv)
+    if args.command == "desktop":
+        if not 0 <= args.port <= 65535:
+            parser.error("the port must be between 0 and 65535")
+        return run_desktop(args.port)
+    parser.print_help()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "backend/Backend.h"
+#include "bridge/BridgeMessage.h"
+#include "core/EventLoop.h"
+#include "platform/AppWindow.h"
+#include "platform/MainWebView.h"
+#include "platform/SettingsStore.h"
+#include "platform/UrlOpener.h"
+
+namespace brivok {
+
+// The owner of everything that lives for the whole run: the main window and its web view,
+// the backend supervisor, and what the page asks of the shell.
+class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<AppDelegate> {
+ public:
+  struct Parts {
+    std::shared_ptr<EventLoop> loop;
+    std::shared_ptr<SettingsStore> settings;
+    std::shared_ptr<MainWebView> webView;
+    std::shared_ptr<AppWindow> window;
+    std::shared_ptr<UrlOpener> urlOpener;
+    std::shared_ptr<Backend> backend;  // may be absent in tests of the page side alone
+  };
+
+  static constexpr const char* kStartingTitle = "Starting Brivok…";
+  static constexpr const char* kStartingDetail = "Loading your agents and schedules.";
+  static constexpr const char* kStoppedTitle = "Brivok stopped";
+  // How long the backend's page may take to load before the load is given up.
+  static constexpr Duration kPageLoadLimit = std::chrono::seconds(60);
+
+  static std::shared_ptr<AppDelegate> create(Parts parts);
+
+  void didFinishLaunching();
+  void willTerminate();
+
+  void showStatus(const std::string& title, const std::string& detail);
+  void installPageScripts();
+
+  // A message on the "brivok" channel, as JSON text.
+  void receiveScriptMessage(const std::string& json);
+
+  // BridgeHandler
+  void showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) override;
+  void openSignIn(const nlohmann::json& body) override;
+  void pickPaths() override;
+  void forgetSignIn(const std::string& key) override;
+  void setPref(const std::string& key, const std::string& value) override;
+  void openExternal(const std::string& url) override;
+
+  const Parts& parts() const { return parts_; }
+
+ private:
+  explicit AppDelegate(Parts parts) : parts_(std::move(parts)) {}
+  void backendReady(const std::string& url);
+  void backendExited(const std::string& message);
+
+  Parts parts_;
+  EventLoop::TaskId loadLimit_ = 0;
+};
+
+}  // namespace brivok

@@ -1,0 +1,54 @@
+#include "core/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+extern char** environ;
+
+namespace brivok {
+
+std::map<std::string, std::string> processEnvironment() {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; e && *e; ++e) {
+    std::string_view entry(*e);
+    const auto eq = entry.find('=');
+    if (eq == std::string_view::npos || eq == 0) continue;
+    env.emplace(std::string(entry.substr(0, eq)), std::string(entry.substr(eq + 1)));
+  }
+  return env;
+}
+
+void makeDirectories(const std::string& dir) {
+  for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0700);
+  }
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& contents) {
+  const auto slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  fchmod(fd, 0600);
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < contents.size()) {
+    const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  if (ok && fsync(fd) != 0) ok = false;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace brivok

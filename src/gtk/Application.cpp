@@ -1,0 +1,147 @@
+#include "gtk/Application.h"
+
+#include <glib-unix.h>
+
+#include <csignal>
+
+#include "app/SettingsFile.h"
+#include "app/WindowFrame.h"
+#include "gtk/DesktopUrlOpener.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/WebKitMainView.h"
+
+namespace brivok {
+
+namespace {
+
+constexpr Duration kFrameSaveDelay{400};
+
+class GtkAppWindow : public AppWindow {
+ public:
+  explicit GtkAppWindow(GtkWidget* window) : window_(window) {}
+  void present() override {
+    gtk_widget_show_all(window_);
+    gtk_window_present(GTK_WINDOW(window_));
+  }
+
+ private:
+  GtkWidget* window_;
+};
+
+}  // namespace
+
+Application::Application(Paths paths) : paths_(std::move(paths)) {
+  app_ = gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS);
+  g_signal_connect(app_, "activate", G_CALLBACK(activate), this);
+  g_signal_connect(app_, "shutdown", G_CALLBACK(shutdown), this);
+}
+
+Application::~Application() {
+  for (guint source : signalSources_) {
+    if (source) g_source_remove(source);
+  }
+  delegate_.reset();
+  webView_.reset();
+  g_object_unref(app_);
+}
+
+int Application::run() {
+  char name[] = "brivok";
+  char* argv[] = {name, nullptr};
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int i = 0; i < 3; ++i) {
+    signalSources_[i] = g_unix_signal_add(signals[i], quitOnSignal, this);
+  }
+  // The shell takes no arguments of its own.
+  return g_application_run(G_APPLICATION(app_), 1, argv);
+}
+
+void Application::activate(GtkApplication*, gpointer data) {
+  auto* self = static_cast<Application*>(data);
+  // A second launch lands here in the running instance: show the window, start nothing.
+  if (self->delegate_) {
+    self->delegate_->parts().window->present();
+    return;
+  }
+  self->launch();
+}
+
+void Application::launch() {
+  loop_ = std::make_shared<GlibEventLoop>();
+  settings_ = std::make_shared<SettingsFile>(paths_.settingsFile());
+
+  auto forward = std::make_shared<std::weak_ptr<AppDelegate>>();
+  webView_ = std::make_shared<WebKitMainView>([forward](const std::string& json) {
+    if (auto delegate = forward->lock()) delegate->receiveScriptMessage(json);
+  });
+
+  window_ = gtk_application_window_new(app_);
+  gtk_window_set_title(GTK_WINDOW(window_), "Brivok");
+  gtk_widget_set_size_request(window_, WindowFrame::kMinWidth, WindowFrame::kMinHeight);
+  if (auto frame = WindowFrame::load(*settings_)) {
+    gtk_window_set_default_size(GTK_WINDOW(window_), frame->width, frame->height);
+    gtk_window_move(GTK_WINDOW(window_), frame->x, frame->y);
+  } else {
+    gtk_window_set_default_size(GTK_WINDOW(window_), WindowFrame::kDefaultWidth,
+                                WindowFrame::kDefaultHeight);
+    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+  }
+  gtk_container_add(GTK_CONTAINER(window_), webView_->widget());
+  g_signal_connect(window_, "configure-event", G_CALLBACK(configured), this);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
+  g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                     static_cast<Application*>(data)->window_ = nullptr;
+                   }),
+                   this);
+
+  auto backend = Backend::create(
+      loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
+  delegate_ = AppDelegate::create(AppDelegate::Parts{loop_, settings_, webView_,
+                                                     std::make_shared<GtkAppWindow>(window_),
+                                                     std::make_shared<DesktopUrlOpener>(),
+                                                     backend});
+  *forward = delegate_;
+  delegate_->didFinishLaunching();
+}
+
+gboolean Application::configured(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* self = static_cast<Application*>(data);
+  // Moves and resizes come in bursts; save once the window has come to rest.
+  if (self->frameSave_) self->loop_->cancel(self->frameSave_);
+  self->frameSave_ = self->loop_->postDelayed(kFrameSaveDelay, [self] {
+    self->frameSave_ = 0;
+    self->saveFrame();
+  });
+  return FALSE;
+}
+
+gboolean Application::deleted(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<Application*>(data)->saveFrame();
+  return FALSE;
+}
+
+void Application::saveFrame() {
+  if (!window_ || !settings_ || !gtk_widget_get_realized(window_)) return;
+  WindowFrame frame;
+  gtk_window_get_position(GTK_WINDOW(window_), &frame.x, &frame.y);
+  gtk_window_get_size(GTK_WINDOW(window_), &frame.width, &frame.height);
+  frame.save(*settings_);
+}
+
+gboolean Application::quitOnSignal(gpointer data) {
+  auto* self = static_cast<Application*>(data);
+  self->saveFrame();
+  g_application_quit(G_APPLICATION(self->app_));
+  return G_SOURCE_CONTINUE;
+}
+
+void Application::shutdown(GtkApplication*, gpointer data) {
+  auto* self = static_cast<Application*>(data);
+  if (self->frameSave_) {
+    self->loop_->cancel(std::exchange(self->frameSave_, 0));
+    self->saveFrame();
+  }
+  if (self->delegate_) self->delegate_->willTerminate();
+}
+
+}  // namespace brivok

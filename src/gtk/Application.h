@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "app/AppDelegate.h"
+#include "app/Paths.h"
+
+namespace brivok {
+
+class GlibEventLoop;
+class SettingsFile;
+class WebKitMainView;
+
+// The desktop application: one instance per user session, one main window, quit on the
+// last window closed or on SIGTERM, SIGINT or SIGHUP, and the backend stopped on the way out.
+class Application {
+ public:
+  static constexpr const char* kApplicationId = "app.brivok.Brivok";
+
+  explicit Application(Paths paths);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  int run();
+
+ private:
+  static void activate(GtkApplication*, gpointer self);
+  static void shutdown(GtkApplication*, gpointer self);
+  static gboolean quitOnSignal(gpointer self);
+  static gboolean configured(GtkWidget*, GdkEvent*, gpointer self);
+  static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
+
+  void launch();
+  void saveFrame();
+
+  Paths paths_;
+  GtkApplication* app_ = nullptr;
+  GtkWidget* window_ = nullptr;
+  std::shared_ptr<GlibEventLoop> loop_;
+  std::shared_ptr<SettingsFile> settings_;
+  std::shared_ptr<WebKitMainView> webView_;
+  std::shared_ptr<AppDelegate> delegate_;
+  guint signalSources_[3] = {0, 0, 0};
+  EventLoop::TaskId frameSave_ = 0;
+};
+
+}  // namespace brivok

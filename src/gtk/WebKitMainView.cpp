@@ -1,0 +1,81 @@
+#include "gtk/WebKitMainView.h"
+
+#include "gtk/PageScripts.h"
+
+namespace brivok {
+
+WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage)
+    : onMessage_(std::move(onMessage)) {
+  context_ = webkit_web_context_new_ephemeral();
+  content_ = webkit_user_content_manager_new();
+  g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
+  webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",
+                                                                      kBridgeWorld);
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
+                                       "user-content-manager", content_, nullptr));
+  g_object_ref_sink(view_);
+  const GdkRGBA transparent{0, 0, 0, 0};
+  webkit_web_view_set_background_color(view_, &transparent);
+}
+
+WebKitMainView::~WebKitMainView() {
+  g_signal_handlers_disconnect_by_data(content_, this);
+  if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view_))) {
+    gtk_container_remove(GTK_CONTAINER(parent), GTK_WIDGET(view_));
+  }
+  g_object_unref(view_);
+  g_object_unref(content_);
+  g_object_unref(context_);
+}
+
+void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                   gpointer data) {
+  auto* self = static_cast<WebKitMainView*>(data);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  // The relay posts the page's message as JSON text; anything else did not come from it.
+  if (!value || !jsc_value_is_string(value)) return;
+  char* text = jsc_value_to_string(value);
+  std::string json = text ? text : "";
+  g_free(text);
+  if (self->onMessage_) self->onMessage_(json);
+}
+
+void WebKitMainView::loadUrl(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
+
+void WebKitMainView::loadHtml(const std::string& html) {
+  webkit_web_view_load_html(view_, html.c_str(), nullptr);
+}
+
+bool WebKitMainView::isLoading() const { return webkit_web_view_is_loading(view_); }
+
+void WebKitMainView::stopLoading() { webkit_web_view_stop_loading(view_); }
+
+void WebKitMainView::setPageScript(const std::string& source) {
+  webkit_user_content_manager_remove_all_scripts(content_);
+  const struct {
+    const char* source;
+    const char* world;
+  } scripts[] = {
+      {pagescripts::kBridgeShim, nullptr},
+      {pagescripts::kBridgeRelay, kBridgeWorld},
+      {source.c_str(), nullptr},
+  };
+  for (const auto& s : scripts) {
+    WebKitUserScript* script =
+        s.world ? webkit_user_script_new_for_world(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                                                   s.world, nullptr, nullptr)
+                : webkit_user_script_new(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr,
+                                         nullptr);
+    webkit_user_content_manager_add_script(content_, script);
+    webkit_user_script_unref(script);
+  }
+}
+
+void WebKitMainView::evaluateScript(const std::string& source) {
+  webkit_web_view_evaluate_javascript(view_, source.c_str(), -1, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr);
+}
+
+}  // namespace brivok

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/MainWebView.h"
+
+namespace brivok {
+
+// The main window's web view: a throw-away website store, the "brivok" channel reachable only
+// from the main frame, the page script at document start, and a transparent background.
+class WebKitMainView : public MainWebView {
+ public:
+  static constexpr const char* kBridgeWorld = "brivok-bridge";
+
+  explicit WebKitMainView(std::function<void(const std::string& json)> onMessage);
+  ~WebKitMainView() override;
+  WebKitMainView(const WebKitMainView&) = delete;
+  WebKitMainView& operator=(const WebKitMainView&) = delete;
+
+  void loadUrl(const std::string& url) override;
+  void loadHtml(const std::string& html) override;
+  bool isLoading() const override;
+  void stopLoading() override;
+  void setPageScript(const std::string& source) override;
+  void evaluateScript(const std::string& source) override;
+
+  GtkWidget* widget() const { return GTK_WIDGET(view_); }
+  WebKitWebView* view() const { return view_; }
+
+ private:
+  static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                            gpointer self);
+
+  std::function<void(const std::string&)> onMessage_;
+  WebKitWebContext* context_ = nullptr;
+  WebKitUserContentManager* content_ = nullptr;
+  WebKitWebView* view_ = nullptr;
+};
+
+}  // namespace brivok
