@@ -1,0 +1,317 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/AppDelegate.h"
+#include "app/Paths.h"
+#include "app/SettingsFile.h"
+#include "app/StatusPage.h"
+#include "app/WebPrefs.h"
+#include "app/WindowFrame.h"
+#include "FakeEventLoop.h"
+#include "TempDir.h"
+
+namespace brivok {
+namespace {
+
+using testing::FakeEventLoop;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// A settings store in memory that counts its writes.
+class MemoryStore : public SettingsStore {
+ public:
+  std::optional<nlohmann::json> read(const std::string& key) const override {
+    auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  }
+  bool write(const std::string& key, const nlohmann::json& value) override {
+    ++writes;
+    values[key] = value;
+    return true;
+  }
+  std::map<std::string, nlohmann::json> values;
+  int writes = 0;
+};
+
+class FakeView : public MainWebView {
+ public:
+  void loadUrl(const std::string& url) override { events.push_back("load " + url); loading = true; }
+  void loadHtml(const std::string& html) override { events.push_back("html"); lastHtml = html; }
+  bool isLoading() const override { return loading; }
+  void stopLoading() override { events.push_back("stop"); loading = false; }
+  void setPageScript(const std::string& source) override {
+    events.push_back("script");
+    script = source;
+  }
+  void evaluateScript(const std::string& source) override { events.push_back("eval " + source); }
+
+  std::vector<std::string> events;
+  std::string lastHtml, script;
+  bool loading = false;
+};
+
+class FakeWindow : public AppWindow {
+ public:
+  void present() override { ++presented; }
+  int presented = 0;
+};
+
+class FakeOpener : public UrlOpener {
+ public:
+  void open(const std::string& url) override { opened.push_back(url); }
+  std::vector<std::string> opened;
+};
+
+TEST(StatusPage, ExactDocumentWithEscapedTexts) {
+  EXPECT_EQ(statusPageHtml("T", "D"),
+            "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
+            "font:14px -apple-system;\nbackground:Canvas;color:CanvasText;color-scheme:light dark\">"
+            "<div style=\"text-align:center;max-width:460px\">\n"
+            "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
+            "background:#3a55e0;color:#fff;\ndisplay:grid;place-items:center;font-size:28px;"
+            "font-weight:700\">B</div>\n"
+            "<div style=\"font-size:18px;font-weight:600;margin-bottom:6px\">T</div>\n"
+            "<div style=\"opacity:.65\">D</div></div></body></html>");
+  const auto html = statusPageHtml("<b>", "See /tmp/a&b/<script>x</script>.log.");
+  EXPECT_NE(html.find("&lt;b&gt;"), std::string::npos);
+  EXPECT_NE(html.find("See /tmp/a&amp;b/&lt;script&gt;x&lt;/script&gt;.log."), std::string::npos);
+  EXPECT_EQ(html.find("<script>"), std::string::npos);
+}
+
+TEST(WebPrefs, KeyRules) {
+  for (const std::string& good : {std::string("a"), std::string("ui.sidebar-width"),
+                                  std::string("A_b.C-9"), std::string("-"), std::string("..."),
+                                  std::string(40, 'k')})
+    EXPECT_TRUE(webprefs::isValidKey(good)) << good;
+  for (const std::string& bad : {std::string(), std::string("a b"), std::string("a/b"),
+                                std::string(41, 'k'), std::string("caf\xC3\xA9"),
+                                std::string("key\n"), std::string("a\0b", 3), std::string("k:v")})
+    EXPECT_FALSE(webprefs::isValidKey(bad)) << bad;
+}
+
+TEST(WebPrefs, ValueLimitCountsUserPerceivedCharacters) {
+  MemoryStore store;
+  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+  EXPECT_EQ(webprefs::characterCount(family), 1u);
+  EXPECT_EQ(webprefs::characterCount("e\xCC\x81"), 1u);  // e + combining acute
+  std::string v200;
+  for (int i = 0; i < 200; ++i) v200 += family;
+  EXPECT_EQ(webprefs::set(store, "k", v200), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::set(store, "k2", v200 + "x"), webprefs::Change::Refused);
+  EXPECT_EQ(webprefs::set(store, "k3", std::string(200, 'x')), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::set(store, "k4", std::string(201, 'x')), webprefs::Change::Refused);
+  EXPECT_EQ(webprefs::set(store, "empty", ""), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::read(store).at("empty"), "");
+}
+
+TEST(WebPrefs, FiftyKeysAndUnchangedValues) {
+  MemoryStore store;
+  for (int i = 0; i < 50; ++i) webprefs::set(store, "k" + std::to_string(i), "v");
+  EXPECT_EQ(store.writes, 50);
+  EXPECT_EQ(webprefs::set(store, "k50", "v"), webprefs::Change::Refused);
+  EXPECT_EQ(webprefs::set(store, "k7", "new"), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::set(store, "k7", "new"), webprefs::Change::Unchanged);
+  EXPECT_EQ(store.writes, 51);
+  EXPECT_EQ(webprefs::read(store).size(), 50u);
+}
+
+TEST(WebPrefs, UnreadableMapReadsEmptyAndIsReplacedOnWrite) {
+  MemoryStore store;
+  store.values[webprefs::kSettingsKey] = {{"a", "1"}, {"b", 2}};
+  EXPECT_TRUE(webprefs::read(store).empty());
+  EXPECT_EQ(webprefs::set(store, "c", "3"), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::read(store), (webprefs::Map{{"c", "3"}}));
+  store.values[webprefs::kSettingsKey] = "not a map";
+  EXPECT_TRUE(webprefs::read(store).empty());
+}
+
+TEST(WebPrefs, PageScriptText) {
+  EXPECT_EQ(webprefs::pageScript({}), "window.brivokNative = true; window.brivokPrefs = {};");
+  EXPECT_EQ(webprefs::pageScript({{"a", "x\"</script>"}, {"b", "\xC3\xA9"}}),
+            "window.brivokNative = true; window.brivokPrefs = "
+            "{\"a\":\"x\\\"</script>\",\"b\":\"\xC3\xA9\"};");
+  // Text that cannot be serialised falls back to an empty map rather than a broken script.
+  EXPECT_EQ(webprefs::pageScript({{"a", "\xFF"}}),
+            "window.brivokNative = true; window.brivokPrefs = {};");
+}
+
+TEST(SettingsFile, KeysAreKeptApartAndWrittenPrivately) {
+  TempDir dir;
+  SettingsFile file(dir / "config/brivok/settings.json");
+  EXPECT_FALSE(file.read("BrivokMain"));
+  ASSERT_TRUE(file.write("BrivokMain", {{"x", 1}}));
+  ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
+  EXPECT_EQ(*file.read("BrivokMain"), (nlohmann::json{{"x", 1}}));
+  EXPECT_EQ(*file.read("BrivokWebPrefs"), (nlohmann::json{{"a", "b"}}));
+  struct stat st{};
+  ASSERT_EQ(stat(file.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // No temporary files are left behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config/brivok"),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(SettingsFile, CorruptFileIsMovedAsideBeforeTheNextWrite) {
+  TempDir dir;
+  const auto path = dir / "settings.json";
+  writeFile(path, "{\"BrivokMain\": {\"x\": 1,");
+  SettingsFile file(path);
+  EXPECT_FALSE(file.read("BrivokMain"));
+  EXPECT_EQ(readFile(path), "{\"BrivokMain\": {\"x\": 1,");  // reading changes nothing
+  ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
+  EXPECT_EQ(*file.read("BrivokWebPrefs"), (nlohmann::json{{"a", "b"}}));
+  bool keptAside = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    if (entry.path().filename().string().rfind("settings.json.corrupt-", 0) == 0) {
+      keptAside = readFile(entry.path()) == "{\"BrivokMain\": {\"x\": 1,";
+    }
+  }
+  EXPECT_TRUE(keptAside);
+}
+
+TEST(SettingsFile, UnreadablePrefsNeverCostTheFrameOrTheReverse) {
+  TempDir dir;
+  const auto path = dir / "settings.json";
+  writeFile(path, R"({"BrivokWebPrefs": [1, 2], "BrivokMain": {"x": 5, "y": 6, "width": 900, "height": 700}})");
+  SettingsFile file(path);
+  EXPECT_TRUE(webprefs::read(file).empty());
+  EXPECT_EQ(webprefs::set(file, "k", "v"), webprefs::Change::Stored);
+  EXPECT_EQ(WindowFrame::load(file), (WindowFrame{5, 6, 900, 700}));
+  writeFile(path, R"({"BrivokWebPrefs": {"k": "v"}, "BrivokMain": "junk"})");
+  EXPECT_FALSE(WindowFrame::load(file));
+  ASSERT_TRUE((WindowFrame{1, 2, 800, 600}).save(file));
+  EXPECT_EQ(webprefs::read(file), (webprefs::Map{{"k", "v"}}));
+}
+
+TEST(WindowFrameTest, SavedFramesAreCheckedAndRaisedToTheMinimum) {
+  MemoryStore store;
+  store.values["BrivokMain"] = {{"x", 10}, {"y", 20}, {"width", 100}, {"height", 100}};
+  EXPECT_EQ(WindowFrame::load(store), (WindowFrame{10, 20, 720, 480}));
+  store.values["BrivokMain"] = {{"x", 10}, {"y", "20"}, {"width", 800}, {"height", 600}};
+  EXPECT_FALSE(WindowFrame::load(store));
+  store.values["BrivokMain"] = {{"x", 1e12}, {"y", 0}, {"width", 800}, {"height", 600}};
+  EXPECT_FALSE(WindowFrame::load(store));
+  store.values.clear();
+  WindowFrame f{3, 4, 1000, 700};
+  f.save(store);
+  f.save(store);
+  EXPECT_EQ(store.writes, 1);  // an unchanged frame is not written again
+}
+
+TEST(PathsTest, FollowsXdgRulesAndTheExecutablesPlace) {
+  auto p = Paths::from({{"HOME", "/home/u/"}, {"XDG_CONFIG_HOME", "/cfg"},
+                        {"XDG_STATE_HOME", "relative/ignored"}},
+                       "/opt/brivok/bin/brivok");
+  EXPECT_EQ(p.home, "/home/u");
+  EXPECT_EQ(p.settingsFile(), "/cfg/brivok/settings.json");
+  EXPECT_EQ(p.logFile(), "/home/u/.local/state/brivok/backend.log");
+  EXPECT_EQ(p.dataDir, "/home/u/.local/share/brivok");
+  EXPECT_EQ(p.cacheDir, "/home/u/.cache/brivok");
+  EXPECT_EQ(p.resources, "/opt/brivok/share/brivok");
+}
+
+struct DelegateFixture : ::testing::Test {
+  std::shared_ptr<FakeEventLoop> loop = std::make_shared<FakeEventLoop>();
+  std::shared_ptr<MemoryStore> store = std::make_shared<MemoryStore>();
+  std::shared_ptr<FakeView> view = std::make_shared<FakeView>();
+  std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
+  std::shared_ptr<FakeOpener> opener = std::make_shared<FakeOpener>();
+  TempDir dir;
+
+  std::shared_ptr<AppDelegate> make(std::shared_ptr<Backend> backend = nullptr) {
+    return AppDelegate::create({loop, store, view, window, opener, std::move(backend)});
+  }
+};
+
+TEST_F(DelegateFixture, LaunchShowsTheStartingPageAfterThePageScript) {
+  auto delegate = make();
+  delegate->didFinishLaunching();
+  EXPECT_EQ(view->events, (std::vector<std::string>{"script", "html"}));
+  EXPECT_EQ(window->presented, 1);
+  EXPECT_NE(view->lastHtml.find("Starting Brivok…"), std::string::npos);
+  EXPECT_NE(view->lastHtml.find("Loading your agents and schedules."), std::string::npos);
+  EXPECT_EQ(view->script, "window.brivokNative = true; window.brivokPrefs = {};");
+}
+
+TEST_F(DelegateFixture, MissingRuntimeGoesStraightToStopped) {
+  auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "log/backend.log", {}});
+  auto delegate = make(backend);
+  delegate->didFinishLaunching();
+  EXPECT_NE(view->lastHtml.find("Brivok stopped"), std::string::npos);
+  EXPECT_NE(view->lastHtml.find(Backend::kMissingRuntimeMessage), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "log"));  // no log is touched
+  for (const auto& e : view->events) EXPECT_EQ(e.rfind("load ", 0), std::string::npos);
+}
+
+TEST_F(DelegateFixture, SetPrefReinstallsTheScriptOnlyWhenSomethingChanged) {
+  auto delegate = make();
+  delegate->didFinishLaunching();
+  view->events.clear();
+  delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
+  EXPECT_EQ(view->events, (std::vector<std::string>{"script"}));  // the page itself is untouched
+  EXPECT_EQ(view->script,
+            "window.brivokNative = true; window.brivokPrefs = {\"theme\":\"dark\"};");
+  delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
+  delegate->receiveScriptMessage(R"({"action":"setPref","key":"bad key","value":"x"})");
+  delegate->receiveScriptMessage(R"({"action":"setPref","key":"n","value":1})");
+  EXPECT_EQ(view->events.size(), 1u);
+  EXPECT_EQ(store->writes, 1);
+}
+
+TEST_F(DelegateFixture, OpenExternalReachesTheDesktopOnlyForHttps) {
+  auto delegate = make();
+  delegate->receiveScriptMessage(R"({"action":"openExternal","url":"http://example.com/"})");
+  delegate->receiveScriptMessage(R"({"action":"openExternal","url":"https://example.com/x"})");
+  EXPECT_EQ(opener->opened, (std::vector<std::string>{"https://example.com/x"}));
+}
+
+TEST_F(DelegateFixture, ReadyLoadsTheAddressAndGivesUpASlowLoadAfterSixtySeconds) {
+  auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
+  auto delegate = make(backend);
+  delegate->didFinishLaunching();
+  view->events.clear();
+  backend->onReady("http://127.0.0.1:4100/");
+  EXPECT_EQ(view->events, (std::vector<std::string>{"load http://127.0.0.1:4100/"}));
+  loop->advance(std::chrono::milliseconds(59999));
+  EXPECT_EQ(view->events.size(), 1u);
+  loop->advance(std::chrono::milliseconds(1));
+  EXPECT_EQ(view->events.back(), "stop");
+
+  // A page that finished in time is left alone.
+  view->events.clear();
+  backend->onReady("http://127.0.0.1:4100/");
+  view->loading = false;
+  loop->advance(std::chrono::seconds(61));
+  EXPECT_EQ(view->events.size(), 1u);
+}
+
+TEST_F(DelegateFixture, ExitAfterReadyReplacesThePage) {
+  auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
+  auto delegate = make(backend);
+  delegate->didFinishLaunching();
+  backend->onReady("http://127.0.0.1:4100/");
+  backend->onExit("The Brivok backend stopped (exit 1). See /x/backend.log.");
+  EXPECT_NE(view->lastHtml.find("The Brivok backend stopped (exit 1). See /x/backend.log."),
+            std::string::npos);
+  EXPECT_EQ(loop->pendingTimers(), 0u);
+}
+
+TEST_F(DelegateFixture, GoneDelegateIgnoresBackendCallbacks) {
+  auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
+  auto delegate = make(backend);
+  delegate->didFinishLaunching();
+  view->events.clear();
+  delegate.reset();
+  backend->onExit("late");
+  backend->onReady("http://127.0.0.1:1/");
+  EXPECT_TRUE(view->events.empty());
+}
+
+}  // namespace
+}  // namespace brivok

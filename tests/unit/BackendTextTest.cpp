@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <regex>
+
+#include "backend/Backend.h"
+#include "core/Url.h"
+#include "core/Utf8.h"
+
+namespace brivok {
+namespace {
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    auto at = s.find(sep, start);
+    out.push_back(s.substr(start, at - start));
+    if (at == std::string::npos) return out;
+    start = at + 1;
+  }
+}
+
+TEST(ExitDescription, CodesSignalsAndErrors) {
+  EXPECT_EQ(Backend::describeExit(42, 42, 3 << 8), "exit 3");
+  EXPECT_EQ(Backend::describeExit(42, 42, 0), "exit 0");
+  EXPECT_EQ(Backend::describeExit(42, 42, SIGKILL), "signal 9");
+  EXPECT_EQ(Backend::describeExit(-1, 42, 0), "exit unknown");
+}
+
+TEST(Token, ThirtyTwoUpperCaseHexDigitsAndFreshEachTime) {
+  const auto a = Backend::makeToken();
+  EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{32}"))) << a;
+  EXPECT_NE(a, Backend::makeToken());
+}
+
+TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
+  auto env = Backend::childEnvironment(
+      {{"PYTHONPATH", "/elsewhere"}, {"PATH", "/x:/y"}, {"LANG", "C.UTF-8"},
+       {"BRIVOK_DESKTOP_TOKEN", "stale"}},
+      "/res", "/home/u", "TOKEN", 77);
+  EXPECT_EQ(env["PYTHONPATH"], "/res/app:/res/site-packages");
+  EXPECT_EQ(env["PYTHONUNBUFFERED"], "1");
+  EXPECT_EQ(env["PYTHONDONTWRITEBYTECODE"], "1");
+  EXPECT_EQ(env["BRIVOK_DESKTOP_TOKEN"], "TOKEN");
+  EXPECT_EQ(env["BRIVOK_PARENT_PID"], "77");
+  EXPECT_EQ(env["LANG"], "C.UTF-8");
+  const auto path = split(env["PATH"], ':');
+  ASSERT_EQ(path.size(), 9u);  // the inherited value holds two entries of its own
+  EXPECT_EQ(path[0], "/opt/homebrew/bin");
+  EXPECT_EQ(path[5], "/sbin");
+  EXPECT_EQ(path[6], "/home/u/.local/bin");
+  EXPECT_EQ(path[7] + ":" + path[8], "/x:/y");
+}
+
+TEST(ChildEnvironment, MissingPathLeavesAnEmptyLastEntry) {
+  auto env = Backend::childEnvironment({}, "/res", "/h", "T", 1);
+  EXPECT_EQ(env["PATH"], "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:/h/.local/bin:");
+}
+
+TEST(UrlParsing, StrictAbsoluteAddresses) {
+  auto u = Url::parse("https://user@Example.com:8443/a?b#c");
+  ASSERT_TRUE(u);
+  EXPECT_EQ(u->scheme, "https");
+  EXPECT_EQ(u->host, "Example.com");
+  EXPECT_EQ(u->port, 8443);
+  EXPECT_EQ(Url::parse("HTTPS://x/")->scheme, "HTTPS");
+  EXPECT_TRUE(Url::parse("mailto:someone@example.com"));
+  for (const char* bad : {"", "no scheme", "1http://x/", "http://x:port/", "http://x/%zz",
+                          "http://a b/", "http://x:99999/", "://x"}) {
+    EXPECT_FALSE(Url::parse(bad)) << bad;
+  }
+}
+
+TEST(Utf8, ValidityAndCounting) {
+  EXPECT_TRUE(isValidUtf8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
+  EXPECT_FALSE(isValidUtf8("\xC3"));
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate half
+  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
+  EXPECT_EQ(codePointCount("a\xC3\xA9\xF0\x9F\x98\x80"), 3u);
+  EXPECT_EQ(offsetOfLastCodePoints("a\xC3\xA9\xF0\x9F\x98\x80", 2), 1u);
+}
+
+}  // namespace
+}  // namespace brivok

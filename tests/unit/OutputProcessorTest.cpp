@@ -1,0 +1,165 @@
+#include "backend/OutputProcessor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace brivok {
+namespace {
+
+const std::string kToken = "0123456789ABCDEF0123456789ABCDEF";
+
+struct Run {
+  std::string log;
+  std::optional<std::string> ready;
+  int announcements = 0;
+};
+
+Run feedAll(OutputProcessor& p, const std::vector<std::string>& chunks, bool finish = true) {
+  Run run;
+  auto take = [&run](OutputProcessor::Result r) {
+    run.log += r.log;
+    if (r.readyUrl) {
+      ++run.announcements;
+      if (!run.ready) run.ready = r.readyUrl;
+    }
+  };
+  for (const auto& c : chunks) take(p.feed(c));
+  if (finish) take(p.finish());
+  return run;
+}
+
+TEST(Readiness, LineSplitAcrossReadsIsFoundOnTheSecond) {
+  OutputProcessor p(kToken);
+  EXPECT_FALSE(p.feed("starting\nBRIVOK_RE").readyUrl);
+  auto r = p.feed("ADY http://127.0.0.1:4100/\n");
+  ASSERT_TRUE(r.readyUrl);
+  EXPECT_EQ(*r.readyUrl, "http://127.0.0.1:4100/");
+}
+
+TEST(Readiness, UnterminatedLineCountsBeforeItsLineFeed) {
+  OutputProcessor p(kToken);
+  auto r = p.feed("BRIVOK_READY http://127.0.0.1:4100/");
+  ASSERT_TRUE(r.readyUrl);
+  EXPECT_EQ(*r.readyUrl, "http://127.0.0.1:4100/");
+}
+
+TEST(Readiness, OnlyTheFirstValidAnnouncementCounts) {
+  OutputProcessor p(kToken);
+  auto run = feedAll(p, {"BRIVOK_READY not a url\n", "BRIVOK_READY http://127.0.0.1:1/\n",
+                         "BRIVOK_READY http://127.0.0.1:2/\n"});
+  EXPECT_EQ(run.announcements, 1);
+  EXPECT_EQ(run.ready, "http://127.0.0.1:1/");
+}
+
+TEST(Readiness, SpacesAndTabsAroundTheAddressAreTrimmed) {
+  OutputProcessor p(kToken);
+  auto r = p.feed("BRIVOK_READY \t http://localhost:9/ \t\n");
+  EXPECT_EQ(r.readyUrl, "http://localhost:9/");
+}
+
+TEST(Readiness, AddressesThatCannotServeThePageAreIgnored) {
+  for (const char* bad : {"BRIVOK_READY\n", "BRIVOK_READY \n", "BRIVOK_READY file:///etc/passwd\n",
+                          "BRIVOK_READY javascript:alert(1)\n", "BRIVOK_READY http://\n",
+                          "BRIVOK_READY 127.0.0.1:80\n", "BRIVOK_READY http://a b/\n",
+                          "  BRIVOK_READY http://127.0.0.1:1/\n", "xBRIVOK_READY http://h/\n"}) {
+    OutputProcessor p(kToken);
+    EXPECT_FALSE(p.feed(bad).readyUrl) << bad;
+  }
+  EXPECT_TRUE(OutputProcessor::isBackendAddress("https://[::1]:8443/app"));
+  EXPECT_TRUE(OutputProcessor::isBackendAddress("HTTP://127.0.0.1:1/"));
+}
+
+TEST(Tail, LongChunkIsTrimmedAfterTheScan) {
+  OutputProcessor p(kToken);
+  std::string chunk = "BRIVOK_READY http://127.0.0.1:5/\n";
+  chunk += std::string(9000 - chunk.size(), 'x');
+  auto r = p.feed(chunk);
+  EXPECT_TRUE(r.readyUrl);
+  EXPECT_EQ(p.tail().size(), 2000u);
+
+  OutputProcessor q(kToken);
+  q.feed(std::string(9000, 'y'));
+  EXPECT_EQ(q.tail(), std::string(2000, 'y'));
+}
+
+TEST(Tail, CountsCharactersNotBytes) {
+  OutputProcessor p(kToken);
+  std::string euros;
+  for (int i = 0; i < 8001; ++i) euros += "\xE2\x82\xAC";
+  p.feed(euros);
+  EXPECT_EQ(p.tail().size(), 2000u * 3);
+}
+
+TEST(Masking, TokenIsMaskedInTheLogButKeptInTheTail) {
+  OutputProcessor p(kToken);
+  auto run = feedAll(p, {"token=" + kToken + " end\n"});
+  EXPECT_EQ(run.log, "token=<token> end\n");
+  EXPECT_NE(p.tail().find(kToken), std::string::npos);
+}
+
+TEST(Masking, TokenSplitAtEveryPositionNeverReachesTheLog) {
+  const std::string text = "before " + kToken + " after\n";
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    OutputProcessor p(kToken);
+    auto run = feedAll(p, {text.substr(0, cut), text.substr(cut)});
+    EXPECT_EQ(run.log, "before <token> after\n") << "cut at " << cut;
+  }
+}
+
+TEST(Masking, TokenArrivingOneByteAtATimeIsMasked) {
+  OutputProcessor p(kToken);
+  std::vector<std::string> bytes;
+  for (char c : "x" + kToken + "y") bytes.emplace_back(1, c);
+  EXPECT_EQ(feedAll(p, bytes).log, "x<token>y");
+}
+
+TEST(Masking, LongPiecesOfTheTokenAreMaskedShortOnesKept) {
+  OutputProcessor p(kToken);
+  const std::string piece8 = kToken.substr(10, 8);
+  const std::string piece7 = kToken.substr(3, 7);
+  auto run = feedAll(p, {"a " + piece8 + " b " + piece7 + " c\n"});
+  EXPECT_EQ(run.log, "a <token> b " + piece7 + " c\n");
+}
+
+TEST(Masking, HeldBackTextIsFlushedAtEndOfFile) {
+  OutputProcessor p(kToken);
+  auto first = p.feed("ends with 0123");
+  EXPECT_EQ(first.log.find("0123"), std::string::npos);
+  EXPECT_EQ(first.log + p.finish().log, "ends with 0123");
+}
+
+TEST(Masking, NothingIsLostAroundManyTokens) {
+  OutputProcessor p(kToken);
+  std::string input, expected;
+  for (int i = 0; i < 50; ++i) {
+    input += kToken + "|" + std::to_string(i) + "\n";
+    expected += "<token>|" + std::to_string(i) + "\n";
+  }
+  std::vector<std::string> chunks;
+  for (std::size_t i = 0; i < input.size(); i += 7) chunks.push_back(input.substr(i, 7));
+  EXPECT_EQ(feedAll(p, chunks).log, expected);
+}
+
+TEST(Decoding, SequenceSplitAcrossChunksIsKept) {
+  const std::string text = "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n";
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    OutputProcessor p(kToken);
+    auto run = feedAll(p, {text.substr(0, cut), text.substr(cut)});
+    EXPECT_EQ(run.log, text) << "cut at " << cut;
+  }
+}
+
+TEST(Decoding, InvalidBytesBecomeReplacementCharacters) {
+  OutputProcessor p(kToken);
+  auto run = feedAll(p, {"a\xFF" "b\xC0\xAF" "c", "\xED\xA0\x80" "d", "\xE2\x82"});
+  EXPECT_EQ(run.log,
+            "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+            "d\xEF\xBF\xBD");
+  // A readiness line after garbage still counts.
+  auto r = p.feed("\nBRIVOK_READY http://127.0.0.1:7/\n");
+  EXPECT_TRUE(r.readyUrl);
+}
+
+}  // namespace
+}  // namespace brivok
