@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "backend/OutputReader.h"
@@ -160,6 +161,7 @@ void Backend::start() {
     return;
   }
   pid_ = child;
+  group_ = child;
 
   std::weak_ptr<Backend> weak = weak_from_this();
   auto published = published_;
@@ -215,9 +217,14 @@ void Backend::exited(pid_t child) {
 }
 
 void Backend::stop() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0) {
+    // The backend ended by itself; whatever it started and left behind ends with the shell.
+    if (group_ > 0) kill(-std::exchange(group_, 0), SIGKILL);
+    return;
+  }
   const pid_t child = pid_;
   pid_ = 0;
+  group_ = 0;
   // Keep the descriptor to wait on, but no exit message for a stop.
   const int pidfd = pidfd_;
   pidfd_ = -1;

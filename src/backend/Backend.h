@@ -69,6 +69,7 @@ class Backend : public std::enable_shared_from_this<Backend> {
   Config config_;
   const std::string token_;
   pid_t pid_ = 0;
+  pid_t group_ = 0;  // the child's process group, kept after its leader has ended
   int pidfd_ = -1;
   EventLoop::TaskId exitWatch_ = 0;
   std::shared_ptr<OutputReader> reader_;  // (owned) reads the output pipe on its own thread

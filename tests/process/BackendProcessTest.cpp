@@ -1,0 +1,257 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "PollEventLoop.h"
+#include "TempDir.h"
+#include "backend/Backend.h"
+
+namespace brivok {
+namespace {
+
+using testing::PollEventLoop;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// Alive means running: a killed process may linger as a zombie until its parent collects it.
+char processState(pid_t pid) {
+  const auto stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+bool processExists(pid_t pid) {
+  const char state = processState(pid);
+  return state != 0 && state != 'Z' && state != 'X';
+}
+bool groupExists(pid_t group) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const auto name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    if (getpgid(pid) == group && processExists(pid)) return true;
+  }
+  return false;
+}
+
+// A resources folder whose "interpreter" is the given shell script.
+struct FakeBackend : ::testing::Test {
+  TempDir dir;
+  std::shared_ptr<PollEventLoop> loop = std::make_shared<PollEventLoop>();
+  std::shared_ptr<Backend> backend;
+  std::optional<std::string> readyUrl;
+  std::vector<std::string> exits;
+
+  std::string res() const { return dir / "res"; }
+  std::string home() const { return dir / "home"; }
+  std::string log() const { return dir / "state/brivok/backend.log"; }
+  std::string out(const std::string& name) const { return dir / ("out/" + name); }
+
+  void script(const std::string& body) {
+    const auto path = res() + "/python/bin/python3";
+    writeFile(path, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+  }
+
+  void start(std::map<std::string, std::string> env = {}) {
+    std::filesystem::create_directories(home());
+    std::filesystem::create_directories(dir / "out");
+    env["OUT"] = dir / "out";
+    env["PATH"] = "/usr/bin:/bin";
+    backend = Backend::create(loop, {res(), home(), log(), env});
+    backend->onReady = [this](const std::string& url) { readyUrl = url; };
+    backend->onExit = [this](const std::string& message) { exits.push_back(message); };
+    backend->start();
+  }
+
+  bool waitForFile(const std::string& path) {
+    return loop->runUntil([&] { return std::filesystem::exists(path); });
+  }
+
+  void TearDown() override {
+    if (backend) {
+      const pid_t pid = backend->pid();
+      backend->stop();
+      if (pid > 0) {
+        EXPECT_FALSE(groupExists(pid));
+      }
+    }
+  }
+};
+
+TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
+  script(
+      "printf '%s\\n' \"$0\" \"$@\" > \"$OUT/args\"\n"
+      "env > \"$OUT/env\"\n"
+      "pwd > \"$OUT/cwd\"\n"
+      "echo BRIVOK_READY http://127.0.0.1:4100/\n"
+      "exec sleep 30");
+  // A descriptor the shell forgot to mark close-on-exec must still not reach the backend.
+  const int leaked = open("/dev/null", O_RDONLY);
+  start({{"PYTHONPATH", "/should/be/replaced"}, {"KEEP_ME", "yes"}});
+  close(leaked);
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  EXPECT_EQ(*readyUrl, "http://127.0.0.1:4100/");
+  EXPECT_EQ(backend->url(), "http://127.0.0.1:4100/");
+
+  EXPECT_EQ(readFile(out("args")), res() + "/python/bin/python3\n-m\nbrivok_cli.main\ndesktop\n--port\n0\n");
+  const auto env = readFile(out("env"));
+  EXPECT_NE(env.find("PYTHONPATH=" + res() + "/app:" + res() + "/site-packages\n"), std::string::npos);
+  EXPECT_NE(env.find("KEEP_ME=yes\n"), std::string::npos);
+  EXPECT_NE(env.find("BRIVOK_DESKTOP_TOKEN=" + backend->token() + "\n"), std::string::npos);
+  EXPECT_NE(env.find("BRIVOK_PARENT_PID=" + std::to_string(getpid()) + "\n"), std::string::npos);
+  EXPECT_NE(env.find("PATH=/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:" +
+                     home() + "/.local/bin:/usr/bin:/bin\n"),
+            std::string::npos);
+  EXPECT_EQ(readFile(out("cwd")), home() + "\n");
+
+  const pid_t pid = backend->pid();
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(loop->runUntil([&] {
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe").filename() == "sleep";
+  }));
+  EXPECT_EQ(getpgid(pid), pid);
+  std::set<std::string> fds;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    fds.insert(e.path().filename().string());
+  EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
+  const auto fdTarget = [pid](int fd) {
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).string();
+  };
+  EXPECT_EQ(fdTarget(0), "/dev/null");
+  EXPECT_EQ(fdTarget(1).rfind("pipe:", 0), 0u);
+  EXPECT_EQ(fdTarget(2), log());
+}
+
+TEST_F(FakeBackend, LogIsEmptiedPrivateAndNeverHoldsTheToken) {
+  writeFile(log(), "a secret from the last run\n");
+  chmod(log().c_str(), 0644);
+  const mode_t old = umask(0);
+  script(
+      "echo \"to stderr\" >&2\n"
+      "echo \"token=$BRIVOK_DESKTOP_TOKEN\"\n"
+      "printf 'split=%.10s' \"$BRIVOK_DESKTOP_TOKEN\"; sleep 0.2; printf '%s\\n' \"${BRIVOK_DESKTOP_TOKEN#??????????}\"\n"
+      "exit 0");
+  start();
+  umask(old);
+  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  ASSERT_TRUE(loop->runUntil([&] { return readFile(log()).find("split=") != std::string::npos &&
+                                          readFile(log()).back() == '\n'; }));
+  const auto text = readFile(log());
+  EXPECT_EQ(text.find("a secret"), std::string::npos);
+  EXPECT_NE(text.find("to stderr\n"), std::string::npos);
+  EXPECT_NE(text.find("token=<token>\n"), std::string::npos);
+  EXPECT_NE(text.find("split=<token>\n"), std::string::npos);
+  EXPECT_EQ(text.find(backend->token().substr(0, 8)), std::string::npos);
+  struct stat st{};
+  ASSERT_EQ(stat(log().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(FakeBackend, MissingInterpreterIsReportedAtOnceAndTouchesNothing) {
+  start();
+  ASSERT_EQ(exits.size(), 1u);
+  EXPECT_EQ(exits[0], Backend::kMissingRuntimeMessage);
+  EXPECT_EQ(backend->pid(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "state"));
+}
+
+TEST_F(FakeBackend, ExitCodeAndSignalAreDescribed) {
+  script("exit 3");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  EXPECT_EQ(exits[0], "The Brivok backend stopped (exit 3). See " + log() + ".");
+  EXPECT_EQ(backend->pid(), 0);
+  EXPECT_FALSE(readyUrl);
+
+  exits.clear();
+  script("echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  kill(backend->pid(), SIGKILL);
+  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  EXPECT_EQ(exits[0], "The Brivok backend stopped (signal 9). See " + log() + ".");
+  EXPECT_EQ(exits.size(), 1u);
+}
+
+TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
+  // The grandchild ignores SIGTERM and holds standard output open.
+  script("sh -c 'trap \"\" TERM; echo $$ > \"$OUT/grandchild\"; exec sleep 30' &\n"
+         "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
+  start();
+  ASSERT_TRUE(waitForFile(out("grandchild")));
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  const pid_t pid = backend->pid();
+  const pid_t grandchild = std::stoi(readFile(out("grandchild")));
+  backend->stop();
+  EXPECT_FALSE(processExists(pid));
+  EXPECT_FALSE(groupExists(pid));
+  EXPECT_FALSE(processExists(grandchild));
+  loop->runUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_TRUE(exits.empty());
+  backend->stop();  // a second stop does nothing
+}
+
+TEST_F(FakeBackend, BackendIgnoringSigtermIsKilledAfterTheGracePeriod) {
+  script("trap '' TERM\necho BRIVOK_READY http://127.0.0.1:1/\nwhile :; do sleep 1; done");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  const pid_t pid = backend->pid();
+  backend->stop();
+  EXPECT_FALSE(processExists(pid));
+  EXPECT_FALSE(groupExists(pid));
+  EXPECT_TRUE(exits.empty());
+}
+
+TEST_F(FakeBackend, ExitWhileAGrandchildHoldsTheOutputIsStillReported) {
+  script("(echo BRIVOK_READY http://127.0.0.1:9/; exec sleep 30) &\nsleep 0.3\nexit 0");
+  start();
+  const pid_t group = backend->pid();
+  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  EXPECT_EQ(exits[0], "The Brivok backend stopped (exit 0). See " + log() + ".");
+  EXPECT_EQ(backend->url(), "http://127.0.0.1:9/");
+  EXPECT_TRUE(groupExists(group));
+  // Quitting afterwards leaves nothing of the backend behind.
+  backend->stop();
+  EXPECT_TRUE(loop->runUntil([&] { return !groupExists(group); }, std::chrono::seconds(2)));
+}
+
+TEST_F(FakeBackend, StopWithoutAStartDoesNothing) {
+  start();  // no interpreter: never launched
+  backend->stop();
+  EXPECT_EQ(exits.size(), 1u);
+}
+
+TEST_F(FakeBackend, UnwritableLogFolderStillLetsTheBackendRun) {
+  writeFile(dir / "state", "a file where the folder should be");
+  script("echo oops >&2\necho BRIVOK_READY http://127.0.0.1:2/\nexec sleep 30");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  EXPECT_EQ(*readyUrl, "http://127.0.0.1:2/");
+}
+
+TEST_F(FakeBackend, ArbitraryBytesOnTheOutputAreSurvived) {
+  script("head -c 300000 /dev/urandom\necho\necho BRIVOK_READY http://127.0.0.1:3/\nexec sleep 30");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  EXPECT_EQ(*readyUrl, "http://127.0.0.1:3/");
+}
+
+TEST_F(FakeBackend, DestroyingTheOwnerWhileTheBackendRunsIsSafe) {
+  script("echo BRIVOK_READY http://127.0.0.1:4/\nexec sleep 30");
+  start();
+  const pid_t pid = backend->pid();
+  backend->stop();
+  backend.reset();
+  loop->runUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_FALSE(processExists(pid));
+  EXPECT_FALSE(readyUrl && exits.size() > 0);
+}
+
+}  // namespace
+}  // namespace brivok
