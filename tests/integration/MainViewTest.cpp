@@ -1,0 +1,188 @@
+#include <gtk/gtk.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "GtkTestSupport.h"
+#include "TempDir.h"
+#include "app/AppDelegate.h"
+#include "app/SettingsFile.h"
+#include "gtk/DesktopUrlOpener.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/WebKitMainView.h"
+
+namespace brivok {
+namespace {
+
+using testing::bodyText;
+using testing::evaluate;
+using testing::spin;
+using testing::TempDir;
+using testing::TestSites;
+using testing::waitForPage;
+
+class ShownWindow : public AppWindow {
+ public:
+  explicit ShownWindow(GtkWidget* content) : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
+    gtk_window_set_default_size(GTK_WINDOW(window_), 800, 600);
+    gtk_container_add(GTK_CONTAINER(window_), content);
+  }
+  ~ShownWindow() override { gtk_widget_destroy(window_); }
+  void present() override {
+    gtk_widget_show_all(window_);
+    ++presented;
+  }
+  int presented = 0;
+
+ private:
+  GtkWidget* window_;
+};
+
+class RecordingOpener : public UrlOpener {
+ public:
+  void open(const std::string& url) override { opened.push_back(url); }
+  std::vector<std::string> opened;
+};
+
+TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {
+  TestSites sites;
+  std::vector<std::string> messages;
+  auto view = std::make_shared<WebKitMainView>(
+      [&messages](const std::string& json) { messages.push_back(json); });
+  view->setPageScript("window.brivokNative = true; window.brivokPrefs = {};");
+  ShownWindow window(view->widget());
+  window.present();
+
+  view->loadUrl(sites.origin() + "/bridge.html");
+  ASSERT_TRUE(waitForPage(view->view(), sites.origin() + "/bridge.html"));
+  EXPECT_EQ(evaluate(view->view(), "window.brivokNative"), "true");
+
+  evaluate(view->view(),
+           "send({action: 'tarvel', visible: true, rect: [1, 2.5, 300, 40], reload: false,"
+           " label: 'caf\\u00e9 \"q\"'}); send('just text'); send(7); send([1, 2]);"
+           " send({action: 'setPref', key: 'k', value: 5})");
+  ASSERT_TRUE(spin([&] { return messages.size() >= 5; }, 10));
+  auto first = nlohmann::json::parse(messages[0]);
+  EXPECT_EQ(first["visible"], true);
+  EXPECT_EQ(first["rect"], nlohmann::json::parse("[1, 2.5, 300, 40]"));
+  EXPECT_EQ(first["label"], "caf\xC3\xA9 \"q\"");
+  auto parsed = parseBridgeMessage(messages[0]);
+  ASSERT_TRUE(parsed);
+  EXPECT_TRUE(std::get<TarvelRequest>(*parsed).visible);
+  EXPECT_FALSE(parseBridgeMessage(messages[1]));  // a string body
+  EXPECT_FALSE(parseBridgeMessage(messages[4]));  // the number stays a number
+  messages.clear();
+
+  // A frame of another origin finds no channel, and its tricks reach nothing.
+  evaluate(view->view(), "addFrame('" + sites.origin("localhost") + "/frame.html')");
+  ASSERT_TRUE(spin([&] {
+    return evaluate(view->view(), "typeof window.frameReport") == "\"string\"";
+  }));
+  const auto report =
+      nlohmann::json::parse(evaluate(view->view(), "window.frameReport").value_or("\"{}\"")
+                                .c_str());
+  EXPECT_EQ(nlohmann::json::parse(report.get<std::string>())["channel"], "undefined");
+  evaluate(view->view(), "send({action: 'pickPaths', marker: true})");
+  ASSERT_TRUE(spin([&] { return !messages.empty(); }, 10));
+  for (const auto& m : messages) EXPECT_EQ(m.find("from-frame"), std::string::npos) << m;
+  EXPECT_EQ(nlohmann::json::parse(messages.back())["marker"], true);
+}
+
+struct ShellFixture : ::testing::Test {
+  TempDir dir;
+  std::shared_ptr<GlibEventLoop> loop = std::make_shared<GlibEventLoop>();
+  std::shared_ptr<SettingsFile> settings =
+      std::make_shared<SettingsFile>(dir / "config/brivok/settings.json");
+  std::shared_ptr<AppDelegate> delegate;
+  std::shared_ptr<WebKitMainView> view;
+  std::unique_ptr<ShownWindow> window;
+  std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+  std::shared_ptr<Backend> backend;
+
+  void launch(const std::string& resources) {
+    auto forward = std::make_shared<std::weak_ptr<AppDelegate>>();
+    view = std::make_shared<WebKitMainView>([forward](const std::string& json) {
+      if (auto d = forward->lock()) d->receiveScriptMessage(json);
+    });
+    window = std::make_unique<ShownWindow>(view->widget());
+    std::filesystem::create_directories(dir / "home");
+    backend = Backend::create(
+        loop, {resources, dir / "home", dir / "state/brivok/backend.log", std::nullopt});
+    delegate = AppDelegate::create({loop, settings, view, std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
+                                    opener, backend});
+    *forward = delegate;
+    delegate->didFinishLaunching();
+  }
+
+  void TearDown() override {
+    if (delegate) delegate->willTerminate();
+  }
+};
+
+TEST_F(ShellFixture, StatusPageThenTheBackendsPageWithItsGlobalsAndPreferences) {
+  settings->write("BrivokWebPrefs", {{"saved", "before"}});
+  launch(std::string(BRIVOK_BUILD_DIR) + "/share/brivok");
+  ASSERT_TRUE(spin([&] { return backend->url().has_value(); }));
+  const std::string url = *backend->url();
+  ASSERT_TRUE(waitForPage(view->view(), url));
+  EXPECT_EQ(evaluate(view->view(), "window.brivokNative"), "true");
+  EXPECT_EQ(evaluate(view->view(), "window.brivokPrefs"), "{\"saved\":\"before\"}");
+  EXPECT_NE(bodyText(view->view()).find("Running in the Brivok app."), std::string::npos);
+
+  // The page saves a preference: stored at once, seen by the next load, not by this one.
+  evaluate(view->view(),
+           "window.webkit.messageHandlers.brivok.postMessage({action: 'setPref', key: "
+           "'ui.theme', value: 'dark \\u2728'})");
+  ASSERT_TRUE(spin([&] { return settings->read("BrivokWebPrefs")->contains("ui.theme"); }, 10));
+  EXPECT_EQ(evaluate(view->view(), "window.brivokPrefs"), "{\"saved\":\"before\"}");
+  webkit_web_view_reload(view->view());
+  ASSERT_TRUE(waitForPage(view->view(), url));
+  EXPECT_EQ(evaluate(view->view(), "window.brivokPrefs['ui.theme']"), "\"dark \xE2\x9C\xA8\"");
+
+  evaluate(view->view(),
+           "window.webkit.messageHandlers.brivok.postMessage({action: 'openExternal', url: "
+           "'https://example.com/docs'}); window.webkit.messageHandlers.brivok.postMessage("
+           "{action: 'openExternal', url: 'file:///etc/passwd'})");
+  ASSERT_TRUE(spin([&] { return !opener->opened.empty(); }, 10));
+  EXPECT_EQ(opener->opened, (std::vector<std::string>{"https://example.com/docs"}));
+
+  // The backend dies: its page gives way to the stopped page with the reason.
+  kill(backend->pid(), SIGKILL);
+  ASSERT_TRUE(spin([&] {
+    return bodyText(view->view()).find("Brivok stopped") != std::string::npos;
+  }));
+  const auto text = bodyText(view->view());
+  EXPECT_NE(text.find("The Brivok backend stopped (signal 9). See " + dir.path()), std::string::npos)
+      << text;
+}
+
+TEST_F(ShellFixture, BackendThatNeverAnnouncesLeavesTheStartingPage) {
+  const auto python = dir / "res/python/bin/python3";
+  testing::writeFile(python, "#!/bin/sh\necho 'BRIVOK_READY <b>not a url</b>'\nexec sleep 60\n");
+  chmod(python.c_str(), 0755);
+  launch(dir / "res");
+  EXPECT_EQ(window->presented, 1);
+  ASSERT_TRUE(spin([&] {
+    return bodyText(view->view()).find("Starting Brivok…") != std::string::npos;
+  }));
+  testing::pause(0.5);
+  EXPECT_NE(bodyText(view->view()).find("Loading your agents and schedules."), std::string::npos);
+  EXPECT_FALSE(backend->url());
+}
+
+TEST_F(ShellFixture, MissingRuntimeShowsTheStoppedPageWithTheReason) {
+  launch(dir / "nothing-here");
+  ASSERT_TRUE(spin([&] {
+    return bodyText(view->view()).find("Brivok stopped") != std::string::npos;
+  }));
+  EXPECT_NE(bodyText(view->view()).find(Backend::kMissingRuntimeMessage), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brivok
+
+int main(int argc, char** argv) {
+  gtk_init(&argc, &argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,37 @@
+"""Local test sites: serves this folder on 127.0.0.1 at a free port and prints the port.
+
+Pages are reached both as http://127.0.0.1:PORT/ and as http://localhost:PORT/, which the
+browser engine treats as two different origins: enough for cross-origin frames without the
+internet.
+"""
+
+import http.server
+import os
+import sys
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=os.path.dirname(os.path.abspath(__file__)), **kwargs)
+
+    def log_message(self, format, *args):
+        pass
+
+    def end_headers(self):
+        self.send_header("Cache-Control", "no-store")
+        super().end_headers()
+
+
+def main():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    sys.stdout.write("%d\n" % server.server_address[1])
+    sys.stdout.flush()
+    try:
+        server.serve_forever(0.2)
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
