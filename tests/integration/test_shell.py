@@ -1,0 +1,207 @@
+"""The real shell binary with the real reference backend, on the test's virtual display.
+
+Usage: test_shell.py PATH_TO_BRIVOK
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BINARY = None
+
+
+def processes():
+    """Every running process as (pid, pgid, ppid, environment, command line)."""
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                stat = f.read()
+            fields = stat[stat.rindex(")") + 2:].split()
+            if fields[0] in ("Z", "X"):
+                continue
+            with open("/proc/%s/cmdline" % name, "rb") as f:
+                cmdline = f.read().split(b"\0")
+            with open("/proc/%s/environ" % name, "rb") as f:
+                environ = f.read().split(b"\0")
+        except (OSError, ValueError):
+            continue
+        found.append((int(name), int(fields[2]), int(fields[1]), environ, cmdline))
+    return found
+
+
+def wait_for(predicate, timeout=20.0, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return predicate()
+
+
+class Shell:
+    """One run of the shell binary with a home of the test's own."""
+
+    def __init__(self, root):
+        self.root = root
+        self.env = dict(os.environ,
+                        HOME=os.path.join(root, "home"),
+                        XDG_CONFIG_HOME=os.path.join(root, "config"),
+                        XDG_STATE_HOME=os.path.join(root, "state"),
+                        XDG_DATA_HOME=os.path.join(root, "data"),
+                        XDG_CACHE_HOME=os.path.join(root, "cache"))
+        os.makedirs(self.env["HOME"], exist_ok=True)
+        self.proc = None
+
+    @property
+    def log_path(self):
+        return os.path.join(self.root, "state", "brivok", "backend.log")
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.root, "config", "brivok", "settings.json")
+
+    def log(self):
+        try:
+            with open(self.log_path, encoding="utf-8", errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def settings(self):
+        with open(self.settings_path) as f:
+            return json.load(f)
+
+    def write_settings(self, value):
+        os.makedirs(os.path.dirname(self.settings_path), exist_ok=True)
+        with open(self.settings_path, "w") as f:
+            f.write(value if isinstance(value, str) else json.dumps(value))
+
+    def start(self, fresh_log=True):
+        # A report left by an earlier run in this home must not be taken for this run's.
+        if fresh_log and os.path.exists(self.log_path):
+            os.unlink(self.log_path)
+        self.proc = subprocess.Popen([BINARY], env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self
+
+    def backends(self):
+        """Backend processes started by any run of the shell in this home."""
+        marker = ("HOME=%s" % self.env["HOME"]).encode()
+        return [p for p in processes()
+                if b"brivok_cli.main" in p[4] and marker in p[3]]
+
+    def page_report(self, timeout=30):
+        """The line the reference page logs once it has loaded in the shell."""
+        line = wait_for(lambda: next((l for l in self.log().splitlines() if l.startswith("page: ")), None),
+                        timeout)
+        return line
+
+    def stop(self, sig=signal.SIGTERM, timeout=15):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(sig)
+            try:
+                return self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                raise
+        return self.proc.returncode if self.proc else None
+
+
+class ShellTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="brivok-shell-")
+        self.shells = []
+
+    def tearDown(self):
+        for shell in self.shells:
+            if shell.proc and shell.proc.poll() is None:
+                shell.proc.kill()
+                shell.proc.wait()
+            for pid, *_ in shell.backends():
+                os.kill(pid, signal.SIGKILL)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def shell(self):
+        shell = Shell(self.root)
+        self.shells.append(shell)
+        return shell
+
+    def test_page_loads_in_the_shell_and_signals_quit_without_leftovers(self):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                shell = self.shell().start()
+                self.assertEqual(shell.page_report(), "page: native=true prefs={}")
+                backends = shell.backends()
+                self.assertEqual(len(backends), 1)
+                group = backends[0][1]
+                self.assertEqual(group, backends[0][0])  # the backend leads its own group
+                self.assertEqual(shell.stop(sig), 0)
+                self.assertEqual([p for p in processes() if p[1] == group], [])
+                self.assertIn("Brivok backend stopped.", shell.log())
+
+    def test_preferences_and_window_frame_survive_a_restart(self):
+        shell = self.shell().start()
+        shell.page_report()
+        self.assertEqual(shell.stop(), 0)
+        saved = shell.settings()["BrivokMain"]
+        self.assertEqual((saved["width"], saved["height"]), (1180, 780))
+
+        frame = {"x": 40, "y": 50, "width": 900, "height": 640}
+        shell.write_settings({"BrivokWebPrefs": {"ui.theme": "dark", "n": "1"}, "BrivokMain": frame})
+        shell = self.shell().start()
+        self.assertEqual(shell.page_report(), 'page: native=true prefs={"n":"1","ui.theme":"dark"}')
+        self.assertEqual(shell.stop(), 0)
+        settings = shell.settings()
+        self.assertEqual(settings["BrivokWebPrefs"], {"ui.theme": "dark", "n": "1"})
+        self.assertEqual((settings["BrivokMain"]["width"], settings["BrivokMain"]["height"]), (900, 640))
+        self.assertEqual(os.stat(shell.settings_path).st_mode & 0o777, 0o600)
+
+    def test_corrupt_settings_are_kept_aside(self):
+        shell = self.shell()
+        shell.write_settings('{"BrivokWebPrefs": {"a": ')
+        shell.start()
+        self.assertEqual(shell.page_report(), "page: native=true prefs={}")
+        self.assertEqual(shell.stop(), 0)
+        folder = os.path.dirname(shell.settings_path)
+        aside = [n for n in os.listdir(folder) if n.startswith("settings.json.corrupt-")]
+        self.assertEqual(len(aside), 1)
+        with open(os.path.join(folder, aside[0])) as f:
+            self.assertEqual(f.read(), '{"BrivokWebPrefs": {"a": ')
+        self.assertIn("BrivokMain", shell.settings())
+
+    def test_second_launch_presents_the_first_and_starts_no_backend(self):
+        first = self.shell().start()
+        first.page_report()
+        log_before = first.log()
+        second = self.shell().start(fresh_log=False)
+        self.assertEqual(second.proc.wait(15), 0)
+        time.sleep(0.5)
+        self.assertEqual(len(first.backends()), 1)
+        self.assertEqual(first.log(), log_before)  # the running backend's log was not emptied
+        self.assertIsNone(first.proc.poll())
+        self.assertEqual(first.stop(), 0)
+
+    def test_killed_shell_leaves_no_backend(self):
+        shell = self.shell().start()
+        shell.page_report()
+        self.assertEqual(len(shell.backends()), 1)
+        shell.proc.kill()
+        shell.proc.wait()
+        self.assertTrue(wait_for(lambda: not shell.backends(), timeout=5))
+        self.assertIn("The desktop shell has gone; stopping.", shell.log())
+
+
+if __name__ == "__main__":
+    BINARY = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
