@@ -7,7 +7,14 @@
 namespace brivok {
 
 OutputProcessor::OutputProcessor(std::string token) : token_(std::move(token)) {
-  for (unsigned char c : token_) inToken_[c] = true;
+  for (std::size_t t = 0; t < token_.size(); ++t) {
+    const auto c = static_cast<unsigned char>(token_[t]);
+    inToken_[c] = true;
+    positions_[c].push_back(t);
+    if (t + 1 < token_.size()) {
+      pairs_[(c << 8) | static_cast<unsigned char>(token_[t + 1])] = true;
+    }
+  }
 }
 
 bool OutputProcessor::isBackendAddress(std::string_view address) {
@@ -44,8 +51,7 @@ OutputProcessor::Result OutputProcessor::finish() {
 std::size_t OutputProcessor::tokenPieceAt(std::string_view text, std::size_t i) const {
   std::size_t best = 0;
   const std::size_t room = text.size() - i;
-  for (std::size_t t = 0; t < token_.size(); ++t) {
-    if (token_[t] != text[i]) continue;
+  for (const std::size_t t : positions_[static_cast<unsigned char>(text[i])]) {
     const std::size_t limit = std::min(room, token_.size() - t);
     std::size_t k = 1;
     while (k < limit && token_[t + k] == text[i + k]) ++k;
@@ -70,10 +76,16 @@ void OutputProcessor::mask(std::string_view text, bool final, std::string& out) 
     limit = std::max(runStart, reach);
   }
   out.reserve(out.size() + text.size());
+  const bool needPair = std::min(kMinMaskedPiece, token_.size()) >= 2;
   std::size_t i = 0;
   std::size_t plainStart = 0;
   while (i < limit) {
-    if (!inToken_[static_cast<unsigned char>(text[i])]) {
+    // A masked piece is at least two characters long, so a position whose pair of bytes
+    // never occurs in the token is settled by one lookup.
+    if (!inToken_[static_cast<unsigned char>(text[i])] ||
+        (needPair && (i + 1 >= text.size() ||
+                      !pairs_[(static_cast<unsigned char>(text[i]) << 8) |
+                              static_cast<unsigned char>(text[i + 1])]))) {
       ++i;
       continue;
     }
@@ -92,8 +104,15 @@ void OutputProcessor::mask(std::string_view text, bool final, std::string& out) 
 }
 
 void OutputProcessor::appendToTail(std::string_view text, Result& result) {
+  const std::size_t chars = codePointCount(text);
+  if (readyFound_ && tailChars_ + chars > kTailLimit && chars >= kTailKept) {
+    // A chunk this long replaces the whole tail; copying it in first would only be undone.
+    tail_.assign(text.substr(offsetOfLastCodePoints(text, kTailKept)));
+    tailChars_ = kTailKept;
+    return;
+  }
   tail_.append(text);
-  tailChars_ += codePointCount(text);
+  tailChars_ += chars;
   if (!readyFound_) {
     std::size_t start = 0;
     while (start <= tail_.size()) {

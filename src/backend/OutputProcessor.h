@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Utf8.h"
 
@@ -48,6 +49,8 @@ class OutputProcessor {
 
   std::string token_;
   std::array<bool, 256> inToken_{};
+  std::array<std::vector<std::size_t>, 256> positions_;  // where each byte occurs in the token
+  std::vector<unsigned char> pairs_ = std::vector<unsigned char>(65536);   // byte pairs that occur in the token
   Utf8StreamDecoder decoder_;
   std::string held_;  // decoded text not yet masked: it might continue as the token
   std::string tail_;

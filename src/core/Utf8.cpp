@@ -1,5 +1,8 @@
 #include "core/Utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace brivok {
 namespace {
 
@@ -53,8 +56,16 @@ void Utf8StreamDecoder::feed(std::string_view bytes, std::string& out) {
   std::size_t i = 0;
   std::size_t runStart = 0;
   while (i < in.size()) {
+    // The common case is plain ASCII: skip it a word at a time.
+    while (i + 8 <= in.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, in.data() + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= in.size()) break;
     const auto c = static_cast<unsigned char>(in[i]);
-    if (c < 0x80) {  // the common case: plain ASCII
+    if (c < 0x80) {
       ++i;
       continue;
     }
@@ -84,9 +95,19 @@ void Utf8StreamDecoder::finish(std::string& out) {
 }
 
 std::size_t codePointCount(std::string_view text) {
-  std::size_t n = 0;
-  for (char c : text) n += !isContinuation(static_cast<unsigned char>(c));
-  return n;
+  // Every byte except a continuation byte (10xxxxxx) starts a code point; count the
+  // continuation bytes eight at a time.
+  std::size_t continuations = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    // One bit per continuation byte, at bit 7 of its byte: gather them into the top byte.
+    const std::uint64_t marks = (word & ~(word << 1) & 0x8080808080808080ull) >> 7;
+    continuations += static_cast<std::size_t>((marks * 0x0101010101010101ull) >> 56);
+  }
+  for (; i < text.size(); ++i) continuations += isContinuation(static_cast<unsigned char>(text[i]));
+  return text.size() - continuations;
 }
 
 std::size_t offsetOfLastCodePoints(std::string_view text, std::size_t count) {
