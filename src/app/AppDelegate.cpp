@@ -65,7 +65,9 @@ void AppDelegate::setPref(const std::string& key, const std::string& value) {
   }
 }
 
-void AppDelegate::openExternal(const std::string& url) { parts_.urlOpener->open(url); }
+void AppDelegate::openExternal(const std::string& url) {
+  parts_.urlOpener->open(url);
+}
 
 // The page-bridge abilities below arrive with the sign-in windows, the path picker and the
 // secondary site view; until then their messages are accepted and do nothing.

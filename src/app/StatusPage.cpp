@@ -7,12 +7,23 @@ std::string escapeHtml(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -21,13 +32,15 @@ std::string escapeHtml(std::string_view text) {
 std::string statusPageHtml(std::string_view title, std::string_view detail) {
   // The detail carries file paths and the system's error text, so both are escaped.
   std::string html;
-  html += "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
-          "font:14px -apple-system;\n"
-          "background:Canvas;color:CanvasText;color-scheme:light dark\">";
+  html +=
+      "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
+      "font:14px -apple-system;\n"
+      "background:Canvas;color:CanvasText;color-scheme:light dark\">";
   html += "<div style=\"text-align:center;max-width:460px\">\n";
-  html += "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
-          "background:#3a55e0;color:#fff;\n"
-          "display:grid;place-items:center;font-size:28px;font-weight:700\">B</div>\n";
+  html +=
+      "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
+      "background:#3a55e0;color:#fff;\n"
+      "display:grid;place-items:center;font-size:28px;font-weight:700\">B</div>\n";
   html += "<div style=\"font-size:18px;font-weight:600;margin-bottom:6px\">";
   html += escapeHtml(title);
   html += "</div>\n";

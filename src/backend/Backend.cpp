@@ -25,11 +25,13 @@ namespace {
 constexpr auto kStopGrace = std::chrono::milliseconds(5000);
 
 bool isExecutableFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-int openPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+int openPidfd(pid_t pid) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
 
 }  // namespace
 
@@ -63,9 +65,11 @@ std::string Backend::makeToken() {
   return token;
 }
 
-std::map<std::string, std::string> Backend::childEnvironment(
-    std::map<std::string, std::string> env, const std::string& resources, const std::string& home,
-    const std::string& token, pid_t parent) {
+std::map<std::string, std::string> Backend::childEnvironment(std::map<std::string, std::string> env,
+                                                             const std::string& resources,
+                                                             const std::string& home,
+                                                             const std::string& token,
+                                                             pid_t parent) {
   const auto inheritedPath = env.count("PATH") ? env["PATH"] : std::string();
   env["PYTHONPATH"] = resources + "/app:" + resources + "/site-packages";
   env["PYTHONUNBUFFERED"] = "1";
@@ -95,11 +99,11 @@ void Backend::start() {
     if (onExit) onExit(kMissingRuntimeMessage);
     return;
   }
-  const std::vector<std::string> args = {interpreter, "-m", "brivok_cli.main", "desktop", "--port",
-                                         "0"};
-  const auto env = childEnvironment(config_.environment ? *config_.environment
-                                                        : processEnvironment(),
-                                    config_.resources, config_.home, token_, getpid());
+  const std::vector<std::string> args = {interpreter, "-m",     "brivok_cli.main",
+                                         "desktop",   "--port", "0"};
+  const auto env =
+      childEnvironment(config_.environment ? *config_.environment : processEnvironment(),
+                       config_.resources, config_.home, token_, getpid());
 
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -116,8 +120,8 @@ void Backend::start() {
   posix_spawnattr_init(&attr);
   // The child leads a process group of its own, which stop() signals as a whole. Signals the
   // shell ignores or blocks must not stay ignored in the backend, or SIGTERM would not end it.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                      POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setpgroup(&attr, 0);
   sigset_t defaults, empty;
   sigemptyset(&defaults);
@@ -148,8 +152,7 @@ void Backend::start() {
   envp.push_back(nullptr);
 
   pid_t child = 0;
-  const int r =
-      posix_spawn(&child, interpreter.c_str(), &actions, &attr, argv.data(), envp.data());
+  const int r = posix_spawn(&child, interpreter.c_str(), &actions, &attr, argv.data(), envp.data());
   close(pipeFds[1]);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
@@ -166,17 +169,17 @@ void Backend::start() {
   std::weak_ptr<Backend> weak = weak_from_this();
   auto published = published_;
   auto loop = loop_;
-  reader_ = std::make_shared<OutputReader>(
-      pipeFds[0], logFd, token_, [weak, published, loop](const std::string& url) {
-        {
-          std::lock_guard lock(published->mutex);
-          published->url = url;
-        }
-        loop->post([weak, url] {
-          auto self = weak.lock();
-          if (self && self->onReady) self->onReady(url);
-        });
-      });
+  reader_ = std::make_shared<OutputReader>(pipeFds[0], logFd, token_,
+                                           [weak, published, loop](const std::string& url) {
+                                             {
+                                               std::lock_guard lock(published->mutex);
+                                               published->url = url;
+                                             }
+                                             loop->post([weak, url] {
+                                               auto self = weak.lock();
+                                               if (self && self->onReady) self->onReady(url);
+                                             });
+                                           });
 
   pidfd_ = openPidfd(child);
   if (pidfd_ >= 0) {

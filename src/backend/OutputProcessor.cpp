@@ -83,9 +83,8 @@ void OutputProcessor::mask(std::string_view text, bool final, std::string& out) 
     // A masked piece is at least two characters long, so a position whose pair of bytes
     // never occurs in the token is settled by one lookup.
     if (!inToken_[static_cast<unsigned char>(text[i])] ||
-        (needPair && (i + 1 >= text.size() ||
-                      !pairs_[(static_cast<unsigned char>(text[i]) << 8) |
-                              static_cast<unsigned char>(text[i + 1])]))) {
+        (needPair && (i + 1 >= text.size() || !pairs_[(static_cast<unsigned char>(text[i]) << 8) |
+                                                      static_cast<unsigned char>(text[i + 1])]))) {
       ++i;
       continue;
     }

@@ -28,7 +28,7 @@ class OutputProcessor {
   explicit OutputProcessor(std::string token);
 
   struct Result {
-    std::string log;                     // text to append to the log now
+    std::string log;                      // text to append to the log now
     std::optional<std::string> readyUrl;  // set once, on the chunk that announced the address
   };
 
@@ -50,7 +50,8 @@ class OutputProcessor {
   std::string token_;
   std::array<bool, 256> inToken_{};
   std::array<std::vector<std::size_t>, 256> positions_;  // where each byte occurs in the token
-  std::vector<unsigned char> pairs_ = std::vector<unsigned char>(65536);   // byte pairs that occur in the token
+  std::vector<unsigned char> pairs_ =
+      std::vector<unsigned char>(65536);  // byte pairs that occur in the token
   Utf8StreamDecoder decoder_;
   std::string held_;  // decoded text not yet masked: it might continue as the token
   std::string tail_;

@@ -41,8 +41,10 @@ bool writeFileAtomically(const std::string& path, const std::string& contents) {
   while (ok && done < contents.size()) {
     const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (ok && fsync(fd) != 0) ok = false;
   if (close(fd) != 0) ok = false;

@@ -5,17 +5,41 @@
 namespace brivok {
 namespace {
 
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isHex(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 bool isUrlChar(char c) {
   if (isAlpha(c) || isDigit(c)) return true;
   switch (c) {
-    case '-': case '.': case '_': case '~':                       // unreserved
-    case ':': case '/': case '?': case '#': case '[': case ']': case '@':  // gen-delims
-    case '!': case '$': case '&': case '\'': case '(': case ')':
-    case '*': case '+': case ',': case ';': case '=':              // sub-delims
+    case '-':
+    case '.':
+    case '_':
+    case '~':  // unreserved
+    case ':':
+    case '/':
+    case '?':
+    case '#':
+    case '[':
+    case ']':
+    case '@':  // gen-delims
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':  // sub-delims
     case '%':
       return true;
     default:

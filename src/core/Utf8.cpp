@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool isContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 
 }  // namespace
 

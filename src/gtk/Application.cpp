@@ -96,10 +96,9 @@ void Application::launch() {
 
   auto backend = Backend::create(
       loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
-  delegate_ = AppDelegate::create(AppDelegate::Parts{loop_, settings_, webView_,
-                                                     std::make_shared<GtkAppWindow>(window_),
-                                                     std::make_shared<DesktopUrlOpener>(),
-                                                     backend});
+  delegate_ = AppDelegate::create(
+      AppDelegate::Parts{loop_, settings_, webView_, std::make_shared<GtkAppWindow>(window_),
+                         std::make_shared<DesktopUrlOpener>(), backend});
   *forward = delegate_;
   delegate_->didFinishLaunching();
 }

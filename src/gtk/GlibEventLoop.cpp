@@ -53,7 +53,9 @@ gboolean GlibEventLoop::runFd(gint, GIOCondition, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-void GlibEventLoop::release(gpointer data) { delete static_cast<std::shared_ptr<Task>*>(data); }
+void GlibEventLoop::release(gpointer data) {
+  delete static_cast<std::shared_ptr<Task>*>(data);
+}
 
 EventLoop::TaskId GlibEventLoop::postDelayed(Duration delay, std::function<void()> task) {
   auto t = std::make_shared<Task>(Task{this, 0, std::move(task)});
@@ -79,10 +81,9 @@ EventLoop::TaskId GlibEventLoop::watchFd(int fd, std::function<void()> ready) {
   auto t = std::make_shared<Task>(Task{this, 0, std::move(ready)});
   std::lock_guard lock(mutex_);
   t->id = nextId_++;
-  sources_[t->id] = g_unix_fd_add_full(G_PRIORITY_DEFAULT, fd,
-                                       static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                                       &GlibEventLoop::runFd, new std::shared_ptr<Task>(t),
-                                       &GlibEventLoop::release);
+  sources_[t->id] = g_unix_fd_add_full(
+      G_PRIORITY_DEFAULT, fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+      &GlibEventLoop::runFd, new std::shared_ptr<Task>(t), &GlibEventLoop::release);
   return t->id;
 }
 

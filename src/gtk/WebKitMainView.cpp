@@ -10,7 +10,7 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
   content_ = webkit_user_content_manager_new();
   g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",
-                                                                      kBridgeWorld);
+                                                                       kBridgeWorld);
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
   g_object_ref_sink(view_);
@@ -40,15 +40,21 @@ void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
   if (self->onMessage_) self->onMessage_(json);
 }
 
-void WebKitMainView::loadUrl(const std::string& url) { webkit_web_view_load_uri(view_, url.c_str()); }
+void WebKitMainView::loadUrl(const std::string& url) {
+  webkit_web_view_load_uri(view_, url.c_str());
+}
 
 void WebKitMainView::loadHtml(const std::string& html) {
   webkit_web_view_load_html(view_, html.c_str(), nullptr);
 }
 
-bool WebKitMainView::isLoading() const { return webkit_web_view_is_loading(view_); }
+bool WebKitMainView::isLoading() const {
+  return webkit_web_view_is_loading(view_);
+}
 
-void WebKitMainView::stopLoading() { webkit_web_view_stop_loading(view_); }
+void WebKitMainView::stopLoading() {
+  webkit_web_view_stop_loading(view_);
+}
 
 void WebKitMainView::setPageScript(const std::string& source) {
   webkit_user_content_manager_remove_all_scripts(content_);
@@ -62,20 +68,20 @@ void WebKitMainView::setPageScript(const std::string& source) {
   };
   for (const auto& s : scripts) {
     WebKitUserScript* script =
-        s.world ? webkit_user_script_new_for_world(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-                                                   s.world, nullptr, nullptr)
-                : webkit_user_script_new(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr,
-                                         nullptr);
+        s.world
+            ? webkit_user_script_new_for_world(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, s.world,
+                                               nullptr, nullptr)
+            : webkit_user_script_new(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_, script);
     webkit_user_script_unref(script);
   }
 }
 
 void WebKitMainView::evaluateScript(const std::string& source) {
-  webkit_web_view_evaluate_javascript(view_, source.c_str(), -1, nullptr, nullptr, nullptr,
-                                      nullptr, nullptr);
+  webkit_web_view_evaluate_javascript(view_, source.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
 }
 
 }  // namespace brivok

@@ -12,11 +12,10 @@ namespace brivok::testing {
 
 // Turns the GLib main loop until `done` holds or `seconds` have passed.
 inline bool spin(const std::function<bool()>& done, double seconds = 20) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   // A ticking source so a blocking iteration never outlasts the deadline by much.
-  const guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; },
-                                   nullptr);
+  const guint tick = g_timeout_add(
+      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool ok = true;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) {

@@ -75,12 +75,10 @@ TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {
 
   // A frame of another origin finds no channel, and its tricks reach nothing.
   evaluate(view->view(), "addFrame('" + sites.origin("localhost") + "/frame.html')");
-  ASSERT_TRUE(spin([&] {
-    return evaluate(view->view(), "typeof window.frameReport") == "\"string\"";
-  }));
-  const auto report =
-      nlohmann::json::parse(evaluate(view->view(), "window.frameReport").value_or("\"{}\"")
-                                .c_str());
+  ASSERT_TRUE(
+      spin([&] { return evaluate(view->view(), "typeof window.frameReport") == "\"string\""; }));
+  const auto report = nlohmann::json::parse(
+      evaluate(view->view(), "window.frameReport").value_or("\"{}\"").c_str());
   EXPECT_EQ(nlohmann::json::parse(report.get<std::string>())["channel"], "undefined");
   evaluate(view->view(), "send({action: 'pickPaths', marker: true})");
   ASSERT_TRUE(spin([&] { return !messages.empty(); }, 10));
@@ -108,7 +106,8 @@ struct ShellFixture : ::testing::Test {
     std::filesystem::create_directories(dir / "home");
     backend = Backend::create(
         loop, {resources, dir / "home", dir / "state/brivok/backend.log", std::nullopt});
-    delegate = AppDelegate::create({loop, settings, view, std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
+    delegate = AppDelegate::create({loop, settings, view,
+                                    std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
                                     opener, backend});
     *forward = delegate;
     delegate->didFinishLaunching();
@@ -148,11 +147,11 @@ TEST_F(ShellFixture, StatusPageThenTheBackendsPageWithItsGlobalsAndPreferences) 
 
   // The backend dies: its page gives way to the stopped page with the reason.
   kill(backend->pid(), SIGKILL);
-  ASSERT_TRUE(spin([&] {
-    return bodyText(view->view()).find("Brivok stopped") != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      spin([&] { return bodyText(view->view()).find("Brivok stopped") != std::string::npos; }));
   const auto text = bodyText(view->view());
-  EXPECT_NE(text.find("The Brivok backend stopped (signal 9). See " + dir.path()), std::string::npos)
+  EXPECT_NE(text.find("The Brivok backend stopped (signal 9). See " + dir.path()),
+            std::string::npos)
       << text;
 }
 
@@ -162,9 +161,8 @@ TEST_F(ShellFixture, BackendThatNeverAnnouncesLeavesTheStartingPage) {
   chmod(python.c_str(), 0755);
   launch(dir / "res");
   EXPECT_EQ(window->presented, 1);
-  ASSERT_TRUE(spin([&] {
-    return bodyText(view->view()).find("Starting Brivok…") != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      spin([&] { return bodyText(view->view()).find("Starting Brivok…") != std::string::npos; }));
   testing::pause(0.5);
   EXPECT_NE(bodyText(view->view()).find("Loading your agents and schedules."), std::string::npos);
   EXPECT_FALSE(backend->url());
@@ -172,9 +170,8 @@ TEST_F(ShellFixture, BackendThatNeverAnnouncesLeavesTheStartingPage) {
 
 TEST_F(ShellFixture, MissingRuntimeShowsTheStoppedPageWithTheReason) {
   launch(dir / "nothing-here");
-  ASSERT_TRUE(spin([&] {
-    return bodyText(view->view()).find("Brivok stopped") != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      spin([&] { return bodyText(view->view()).find("Brivok stopped") != std::string::npos; }));
   EXPECT_NE(bodyText(view->view()).find(Backend::kMissingRuntimeMessage), std::string::npos);
 }
 

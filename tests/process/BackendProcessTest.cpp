@@ -99,9 +99,11 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
   EXPECT_EQ(*readyUrl, "http://127.0.0.1:4100/");
   EXPECT_EQ(backend->url(), "http://127.0.0.1:4100/");
 
-  EXPECT_EQ(readFile(out("args")), res() + "/python/bin/python3\n-m\nbrivok_cli.main\ndesktop\n--port\n0\n");
+  EXPECT_EQ(readFile(out("args")),
+            res() + "/python/bin/python3\n-m\nbrivok_cli.main\ndesktop\n--port\n0\n");
   const auto env = readFile(out("env"));
-  EXPECT_NE(env.find("PYTHONPATH=" + res() + "/app:" + res() + "/site-packages\n"), std::string::npos);
+  EXPECT_NE(env.find("PYTHONPATH=" + res() + "/app:" + res() + "/site-packages\n"),
+            std::string::npos);
   EXPECT_NE(env.find("KEEP_ME=yes\n"), std::string::npos);
   EXPECT_NE(env.find("BRIVOK_DESKTOP_TOKEN=" + backend->token() + "\n"), std::string::npos);
   EXPECT_NE(env.find("BRIVOK_PARENT_PID=" + std::to_string(getpid()) + "\n"), std::string::npos);
@@ -113,7 +115,8 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
   const pid_t pid = backend->pid();
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(loop->runUntil([&] {
-    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe").filename() == "sleep";
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe").filename() ==
+           "sleep";
   }));
   EXPECT_EQ(getpgid(pid), pid);
   std::set<std::string> fds;
@@ -121,7 +124,9 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
     fds.insert(e.path().filename().string());
   EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
   const auto fdTarget = [pid](int fd) {
-    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).string();
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" +
+                                         std::to_string(fd))
+        .string();
   };
   EXPECT_EQ(fdTarget(0), "/dev/null");
   EXPECT_EQ(fdTarget(1).rfind("pipe:", 0), 0u);
@@ -135,20 +140,22 @@ TEST_F(FakeBackend, LogIsEmptiedPrivateAndNeverHoldsTheToken) {
   script(
       "echo \"to stderr\" >&2\n"
       "echo \"token=$BRIVOK_DESKTOP_TOKEN\"\n"
-      "printf 'split=%.10s' \"$BRIVOK_DESKTOP_TOKEN\"; sleep 0.2; printf '%s\\n' \"${BRIVOK_DESKTOP_TOKEN#??????????}\"\n"
+      "printf 'split=%.10s' \"$BRIVOK_DESKTOP_TOKEN\"; sleep 0.2; printf '%s\\n' "
+      "\"${BRIVOK_DESKTOP_TOKEN#??????????}\"\n"
       "exit 0");
   start();
   umask(old);
   ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
-  ASSERT_TRUE(loop->runUntil([&] { return readFile(log()).find("split=") != std::string::npos &&
-                                          readFile(log()).back() == '\n'; }));
+  ASSERT_TRUE(loop->runUntil([&] {
+    return readFile(log()).find("split=") != std::string::npos && readFile(log()).back() == '\n';
+  }));
   const auto text = readFile(log());
   EXPECT_EQ(text.find("a secret"), std::string::npos);
   EXPECT_NE(text.find("to stderr\n"), std::string::npos);
   EXPECT_NE(text.find("token=<token>\n"), std::string::npos);
   EXPECT_NE(text.find("split=<token>\n"), std::string::npos);
   EXPECT_EQ(text.find(backend->token().substr(0, 8)), std::string::npos);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(log().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
@@ -181,8 +188,9 @@ TEST_F(FakeBackend, ExitCodeAndSignalAreDescribed) {
 
 TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
   // The grandchild ignores SIGTERM and holds standard output open.
-  script("sh -c 'trap \"\" TERM; echo $$ > \"$OUT/grandchild\"; exec sleep 30' &\n"
-         "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
+  script(
+      "sh -c 'trap \"\" TERM; echo $$ > \"$OUT/grandchild\"; exec sleep 30' &\n"
+      "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
   start();
   ASSERT_TRUE(waitForFile(out("grandchild")));
   ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));

@@ -54,7 +54,8 @@ class FakeEventLoop : public EventLoop {
     for (;;) {
       auto next = timers_.end();
       for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-        if (it->second.due <= target && (next == timers_.end() || it->second.due < next->second.due))
+        if (it->second.due <= target &&
+            (next == timers_.end() || it->second.due < next->second.due))
           next = it;
       }
       if (next == timers_.end()) break;

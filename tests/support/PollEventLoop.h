@@ -96,13 +96,16 @@ class PollEventLoop : public EventLoop {
     }
     const auto now = Clock::now();
     std::vector<TaskId> due;
-    for (const auto& [id, t] : timers_) if (t.due <= now) due.push_back(id);
+    for (const auto& [id, t] : timers_)
+      if (t.due <= now) due.push_back(id);
     for (TaskId id : due) {
       auto it = timers_.find(id);
       if (it == timers_.end()) continue;
       auto task = it->second.task;
-      if (it->second.interval > Duration::zero()) it->second.due = now + it->second.interval;
-      else timers_.erase(it);
+      if (it->second.interval > Duration::zero())
+        it->second.due = now + it->second.interval;
+      else
+        timers_.erase(it);
       task();
     }
   }

@@ -4,14 +4,14 @@
 
 #include <filesystem>
 
+#include "FakeEventLoop.h"
+#include "TempDir.h"
 #include "app/AppDelegate.h"
 #include "app/Paths.h"
 #include "app/SettingsFile.h"
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
 #include "app/WindowFrame.h"
-#include "FakeEventLoop.h"
-#include "TempDir.h"
 
 namespace brivok {
 namespace {
@@ -40,10 +40,19 @@ class MemoryStore : public SettingsStore {
 
 class FakeView : public MainWebView {
  public:
-  void loadUrl(const std::string& url) override { events.push_back("load " + url); loading = true; }
-  void loadHtml(const std::string& html) override { events.push_back("html"); lastHtml = html; }
+  void loadUrl(const std::string& url) override {
+    events.push_back("load " + url);
+    loading = true;
+  }
+  void loadHtml(const std::string& html) override {
+    events.push_back("html");
+    lastHtml = html;
+  }
   bool isLoading() const override { return loading; }
-  void stopLoading() override { events.push_back("stop"); loading = false; }
+  void stopLoading() override {
+    events.push_back("stop");
+    loading = false;
+  }
   void setPageScript(const std::string& source) override {
     events.push_back("script");
     script = source;
@@ -68,15 +77,16 @@ class FakeOpener : public UrlOpener {
 };
 
 TEST(StatusPage, ExactDocumentWithEscapedTexts) {
-  EXPECT_EQ(statusPageHtml("T", "D"),
-            "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
-            "font:14px -apple-system;\nbackground:Canvas;color:CanvasText;color-scheme:light dark\">"
-            "<div style=\"text-align:center;max-width:460px\">\n"
-            "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
-            "background:#3a55e0;color:#fff;\ndisplay:grid;place-items:center;font-size:28px;"
-            "font-weight:700\">B</div>\n"
-            "<div style=\"font-size:18px;font-weight:600;margin-bottom:6px\">T</div>\n"
-            "<div style=\"opacity:.65\">D</div></div></body></html>");
+  EXPECT_EQ(
+      statusPageHtml("T", "D"),
+      "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
+      "font:14px -apple-system;\nbackground:Canvas;color:CanvasText;color-scheme:light dark\">"
+      "<div style=\"text-align:center;max-width:460px\">\n"
+      "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
+      "background:#3a55e0;color:#fff;\ndisplay:grid;place-items:center;font-size:28px;"
+      "font-weight:700\">B</div>\n"
+      "<div style=\"font-size:18px;font-weight:600;margin-bottom:6px\">T</div>\n"
+      "<div style=\"opacity:.65\">D</div></div></body></html>");
   const auto html = statusPageHtml("<b>", "See /tmp/a&b/<script>x</script>.log.");
   EXPECT_NE(html.find("&lt;b&gt;"), std::string::npos);
   EXPECT_NE(html.find("See /tmp/a&amp;b/&lt;script&gt;x&lt;/script&gt;.log."), std::string::npos);
@@ -84,19 +94,20 @@ TEST(StatusPage, ExactDocumentWithEscapedTexts) {
 }
 
 TEST(WebPrefs, KeyRules) {
-  for (const std::string& good : {std::string("a"), std::string("ui.sidebar-width"),
-                                  std::string("A_b.C-9"), std::string("-"), std::string("..."),
-                                  std::string(40, 'k')})
+  for (const std::string& good :
+       {std::string("a"), std::string("ui.sidebar-width"), std::string("A_b.C-9"), std::string("-"),
+        std::string("..."), std::string(40, 'k')})
     EXPECT_TRUE(webprefs::isValidKey(good)) << good;
   for (const std::string& bad : {std::string(), std::string("a b"), std::string("a/b"),
-                                std::string(41, 'k'), std::string("caf\xC3\xA9"),
-                                std::string("key\n"), std::string("a\0b", 3), std::string("k:v")})
+                                 std::string(41, 'k'), std::string("caf\xC3\xA9"),
+                                 std::string("key\n"), std::string("a\0b", 3), std::string("k:v")})
     EXPECT_FALSE(webprefs::isValidKey(bad)) << bad;
 }
 
 TEST(WebPrefs, ValueLimitCountsUserPerceivedCharacters) {
   MemoryStore store;
-  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+  const std::string family =
+      "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
   EXPECT_EQ(webprefs::characterCount(family), 1u);
   EXPECT_EQ(webprefs::characterCount("e\xCC\x81"), 1u);  // e + combining acute
   std::string v200;
@@ -148,7 +159,7 @@ TEST(SettingsFile, KeysAreKeptApartAndWrittenPrivately) {
   ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
   EXPECT_EQ(*file.read("BrivokMain"), (nlohmann::json{{"x", 1}}));
   EXPECT_EQ(*file.read("BrivokWebPrefs"), (nlohmann::json{{"a", "b"}}));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(file.path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   // No temporary files are left behind.
@@ -178,7 +189,9 @@ TEST(SettingsFile, CorruptFileIsMovedAsideBeforeTheNextWrite) {
 TEST(SettingsFile, UnreadablePrefsNeverCostTheFrameOrTheReverse) {
   TempDir dir;
   const auto path = dir / "settings.json";
-  writeFile(path, R"({"BrivokWebPrefs": [1, 2], "BrivokMain": {"x": 5, "y": 6, "width": 900, "height": 700}})");
+  writeFile(
+      path,
+      R"({"BrivokWebPrefs": [1, 2], "BrivokMain": {"x": 5, "y": 6, "width": 900, "height": 700}})");
   SettingsFile file(path);
   EXPECT_TRUE(webprefs::read(file).empty());
   EXPECT_EQ(webprefs::set(file, "k", "v"), webprefs::Change::Stored);
@@ -205,9 +218,9 @@ TEST(WindowFrameTest, SavedFramesAreCheckedAndRaisedToTheMinimum) {
 }
 
 TEST(PathsTest, FollowsXdgRulesAndTheExecutablesPlace) {
-  auto p = Paths::from({{"HOME", "/home/u/"}, {"XDG_CONFIG_HOME", "/cfg"},
-                        {"XDG_STATE_HOME", "relative/ignored"}},
-                       "/opt/brivok/bin/brivok");
+  auto p = Paths::from(
+      {{"HOME", "/home/u/"}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_STATE_HOME", "relative/ignored"}},
+      "/opt/brivok/bin/brivok");
   EXPECT_EQ(p.home, "/home/u");
   EXPECT_EQ(p.settingsFile(), "/cfg/brivok/settings.json");
   EXPECT_EQ(p.logFile(), "/home/u/.local/state/brivok/backend.log");
@@ -255,8 +268,7 @@ TEST_F(DelegateFixture, SetPrefReinstallsTheScriptOnlyWhenSomethingChanged) {
   view->events.clear();
   delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
   EXPECT_EQ(view->events, (std::vector<std::string>{"script"}));  // the page itself is untouched
-  EXPECT_EQ(view->script,
-            "window.brivokNative = true; window.brivokPrefs = {\"theme\":\"dark\"};");
+  EXPECT_EQ(view->script, "window.brivokNative = true; window.brivokPrefs = {\"theme\":\"dark\"};");
   delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
   delegate->receiveScriptMessage(R"({"action":"setPref","key":"bad key","value":"x"})");
   delegate->receiveScriptMessage(R"({"action":"setPref","key":"n","value":1})");

@@ -35,10 +35,11 @@ TEST(Token, ThirtyTwoUpperCaseHexDigitsAndFreshEachTime) {
 }
 
 TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
-  auto env = Backend::childEnvironment(
-      {{"PYTHONPATH", "/elsewhere"}, {"PATH", "/x:/y"}, {"LANG", "C.UTF-8"},
-       {"BRIVOK_DESKTOP_TOKEN", "stale"}},
-      "/res", "/home/u", "TOKEN", 77);
+  auto env = Backend::childEnvironment({{"PYTHONPATH", "/elsewhere"},
+                                        {"PATH", "/x:/y"},
+                                        {"LANG", "C.UTF-8"},
+                                        {"BRIVOK_DESKTOP_TOKEN", "stale"}},
+                                       "/res", "/home/u", "TOKEN", 77);
   EXPECT_EQ(env["PYTHONPATH"], "/res/app:/res/site-packages");
   EXPECT_EQ(env["PYTHONUNBUFFERED"], "1");
   EXPECT_EQ(env["PYTHONDONTWRITEBYTECODE"], "1");
@@ -55,7 +56,8 @@ TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
 
 TEST(ChildEnvironment, MissingPathLeavesAnEmptyLastEntry) {
   auto env = Backend::childEnvironment({}, "/res", "/h", "T", 1);
-  EXPECT_EQ(env["PATH"], "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:/h/.local/bin:");
+  EXPECT_EQ(env["PATH"],
+            "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:/h/.local/bin:");
 }
 
 TEST(UrlParsing, StrictAbsoluteAddresses) {
@@ -75,7 +77,7 @@ TEST(UrlParsing, StrictAbsoluteAddresses) {
 TEST(Utf8, ValidityAndCounting) {
   EXPECT_TRUE(isValidUtf8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
   EXPECT_FALSE(isValidUtf8("\xC3"));
-  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate half
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // a surrogate half
   EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
   EXPECT_EQ(codePointCount("a\xC3\xA9\xF0\x9F\x98\x80"), 3u);
   EXPECT_EQ(offsetOfLastCodePoints("a\xC3\xA9\xF0\x9F\x98\x80", 2), 1u);

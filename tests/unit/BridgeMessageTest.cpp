@@ -25,11 +25,11 @@ using Silent = ::testing::StrictMock<MockHandler>;
 
 TEST(BridgeDispatch, BodiesThatAreNotObjectsOrLackAnActionDoNothing) {
   Silent h;
-  for (const char* body : {"\"setPref\"", "42", "[1,2]", "null", "{}", "{\"action\":7}",
-                           "{\"action\":null}", "{\"key\":\"a\",\"value\":\"b\"}", "not json",
-                           "{\"action\":\"setPref\"", "", "{\"action\":\"Tarvel\"}",
-                           "{\"action\":\"setpref\",\"key\":\"a\",\"value\":\"b\"}",
-                           "{\"action\":\"launchMissiles\"}"}) {
+  for (const char* body :
+       {"\"setPref\"", "42", "[1,2]", "null", "{}", "{\"action\":7}", "{\"action\":null}",
+        "{\"key\":\"a\",\"value\":\"b\"}", "not json", "{\"action\":\"setPref\"", "",
+        "{\"action\":\"Tarvel\"}", "{\"action\":\"setpref\",\"key\":\"a\",\"value\":\"b\"}",
+        "{\"action\":\"launchMissiles\"}"}) {
     dispatchBridgeMessage(body, h);
   }
 }

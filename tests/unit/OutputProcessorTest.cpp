@@ -152,9 +152,16 @@ TEST(Decoding, SequenceSplitAcrossChunksIsKept) {
 
 TEST(Decoding, InvalidBytesBecomeReplacementCharacters) {
   OutputProcessor p(kToken);
-  auto run = feedAll(p, {"a\xFF" "b\xC0\xAF" "c", "\xED\xA0\x80" "d", "\xE2\x82"});
+  auto run = feedAll(p, {"a\xFF"
+                         "b\xC0\xAF"
+                         "c",
+                         "\xED\xA0\x80"
+                         "d",
+                         "\xE2\x82"});
   EXPECT_EQ(run.log,
-            "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD\xEF\xBF\xBD"
+            "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
             "d\xEF\xBF\xBD");
   // A readiness line after garbage still counts.
   auto r = p.feed("\nBRIVOK_READY http://127.0.0.1:7/\n");
