@@ -2,6 +2,8 @@
 
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
+#include "core/Url.h"
+#include "signin/SignInData.h"
 
 namespace brivok {
 
@@ -69,11 +71,74 @@ void AppDelegate::openExternal(const std::string& url) {
   parts_.urlOpener->open(url);
 }
 
-// The page-bridge abilities below arrive with the sign-in windows, the path picker and the
-// secondary site view; until then their messages are accepted and do nothing.
+void AppDelegate::openSignIn(const nlohmann::json& body) {
+  if (!parts_.signInWindows || !body.is_object()) return;
+  const auto idIt = body.find("id");
+  const auto urlIt = body.find("url");
+  if (idIt == body.end() || !idIt->is_string() || urlIt == body.end() || !urlIt->is_string()) {
+    return;
+  }
+  const std::string id = idIt->get<std::string>();
+  const std::string address = urlIt->get<std::string>();
+  const auto url = Url::parse(address);
+  if (!url) return;
+  if (url->scheme != "https" && url->host != "127.0.0.1" && url->host != "localhost") return;
+
+  if (const auto open = signIns_.find(id); open != signIns_.end()) {
+    open->second->show();
+    return;
+  }
+  const auto text = [&body](const char* key, const std::string& fallback) {
+    const auto it = body.find(key);
+    return it != body.end() && it->is_string() ? it->get<std::string>() : fallback;
+  };
+  std::vector<std::string> domains;
+  if (const auto it = body.find("domains"); it != body.end() && it->is_array()) {
+    for (const auto& d : *it) {
+      if (!d.is_string()) {
+        domains.clear();
+        break;
+      }
+      domains.push_back(d.get<std::string>());
+    }
+  }
+  auto controller =
+      SignInController::create(*parts_.signInWindows, address, text("title", "Sign in"), domains,
+                               text("key", ""), std::nullopt);
+  std::weak_ptr<AppDelegate> weak = weak_from_this();
+  controller->onFinish = [weak, id](const std::optional<nlohmann::json>& result,
+                                    const std::string&) {
+    if (auto self = weak.lock()) self->answerSignIn(id, result);
+  };
+  signIns_[id] = controller;
+  controller->show();
+}
+
+void AppDelegate::answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result) {
+  signIns_.erase(id);
+  nlohmann::json payload = result ? *result : nlohmann::json{{"cancelled", true}};
+  payload["id"] = id;
+  // Page text is not always valid UTF-8; an answer that cannot be written goes unsent.
+  std::string json;
+  try {
+    json = payload.dump();
+  } catch (const nlohmann::json::exception&) {
+    json.clear();
+  }
+  if (!json.empty()) {
+    parts_.webView->evaluateScript("window.brivokSignedIn && window.brivokSignedIn(" + json + ")");
+  }
+  parts_.window->present();
+}
+
+void AppDelegate::forgetSignIn(const std::string& key) {
+  if (key.empty() || !parts_.signInWindows) return;
+  parts_.signInWindows->forgetStore(signin::storeIdentifier(key));
+}
+
+// The secondary site view and the path picker are not part of this build yet; their
+// messages are accepted and do nothing.
 void AppDelegate::showTarvel(bool, const std::vector<double>&, bool) {}
-void AppDelegate::openSignIn(const nlohmann::json&) {}
 void AppDelegate::pickPaths() {}
-void AppDelegate::forgetSignIn(const std::string&) {}
 
 }  // namespace brivok

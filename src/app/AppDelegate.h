@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -9,7 +10,9 @@
 #include "platform/AppWindow.h"
 #include "platform/MainWebView.h"
 #include "platform/SettingsStore.h"
+#include "platform/SignInWindow.h"
 #include "platform/UrlOpener.h"
+#include "signin/SignInController.h"
 
 namespace brivok {
 
@@ -24,6 +27,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     std::shared_ptr<AppWindow> window;
     std::shared_ptr<UrlOpener> urlOpener;
     std::shared_ptr<Backend> backend;  // may be absent in tests of the page side alone
+    std::shared_ptr<SignInWindows> signInWindows;
   };
 
   static constexpr const char* kStartingTitle = "Starting Brivok…";
@@ -52,14 +56,20 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void openExternal(const std::string& url) override;
 
   const Parts& parts() const { return parts_; }
+  // The open interactive sign-ins, by the page's request id.
+  const std::map<std::string, std::shared_ptr<SignInController>>& signIns() const {
+    return signIns_;
+  }
 
  private:
   explicit AppDelegate(Parts parts) : parts_(std::move(parts)) {}
   void backendReady(const std::string& url);
   void backendExited(const std::string& message);
+  void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
 
   Parts parts_;
   EventLoop::TaskId loadLimit_ = 0;
+  std::map<std::string, std::shared_ptr<SignInController>> signIns_;
 };
 
 }  // namespace brivok

@@ -9,6 +9,7 @@
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
+#include "gtk/WebKitSignInWindows.h"
 
 namespace brivok {
 
@@ -94,11 +95,12 @@ void Application::launch() {
                    }),
                    this);
 
+  signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
   auto backend = Backend::create(
       loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
   delegate_ = AppDelegate::create(
       AppDelegate::Parts{loop_, settings_, webView_, std::make_shared<GtkAppWindow>(window_),
-                         std::make_shared<DesktopUrlOpener>(), backend});
+                         std::make_shared<DesktopUrlOpener>(), backend, signInWindows_});
   *forward = delegate_;
   delegate_->didFinishLaunching();
 }

@@ -12,6 +12,7 @@ namespace brivok {
 class GlibEventLoop;
 class SettingsFile;
 class WebKitMainView;
+class WebKitSignInWindows;
 
 // The desktop application: one instance per user session, one main window, quit on the
 // last window closed or on SIGTERM, SIGINT or SIGHUP, and the backend stopped on the way out.
@@ -42,6 +43,7 @@ class Application {
   std::shared_ptr<GlibEventLoop> loop_;
   std::shared_ptr<SettingsFile> settings_;
   std::shared_ptr<WebKitMainView> webView_;
+  std::shared_ptr<WebKitSignInWindows> signInWindows_;
   std::shared_ptr<AppDelegate> delegate_;
   guint signalSources_[3] = {0, 0, 0};
   EventLoop::TaskId frameSave_ = 0;

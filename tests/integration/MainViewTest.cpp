@@ -108,7 +108,7 @@ struct ShellFixture : ::testing::Test {
         loop, {resources, dir / "home", dir / "state/brivok/backend.log", std::nullopt});
     delegate = AppDelegate::create({loop, settings, view,
                                     std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
-                                    opener, backend});
+                                    opener, backend, nullptr});
     *forward = delegate;
     delegate->didFinishLaunching();
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "FakeEventLoop.h"
+#include "FakeSignInWindows.h"
 #include "TempDir.h"
 #include "app/AppDelegate.h"
 #include "app/Paths.h"
@@ -12,6 +13,7 @@
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
 #include "app/WindowFrame.h"
+#include "signin/SignInData.h"
 
 namespace brivok {
 namespace {
@@ -235,10 +237,12 @@ struct DelegateFixture : ::testing::Test {
   std::shared_ptr<FakeView> view = std::make_shared<FakeView>();
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
   std::shared_ptr<FakeOpener> opener = std::make_shared<FakeOpener>();
+  std::shared_ptr<testing::FakeSignInWindows> signIns =
+      std::make_shared<testing::FakeSignInWindows>();
   TempDir dir;
 
   std::shared_ptr<AppDelegate> make(std::shared_ptr<Backend> backend = nullptr) {
-    return AppDelegate::create({loop, store, view, window, opener, std::move(backend)});
+    return AppDelegate::create({loop, store, view, window, opener, std::move(backend), signIns});
   }
 };
 
@@ -323,6 +327,98 @@ TEST_F(DelegateFixture, GoneDelegateIgnoresBackendCallbacks) {
   backend->onExit("late");
   backend->onReady("http://127.0.0.1:1/");
   EXPECT_TRUE(view->events.empty());
+}
+
+}  // namespace
+}  // namespace brivok
+
+namespace brivok {
+namespace {
+
+struct SignInDelegateTest : DelegateFixture {
+  std::shared_ptr<AppDelegate> delegate = make();
+  void post(const nlohmann::json& body) { delegate->receiveScriptMessage(body.dump()); }
+  std::string lastEval() const {
+    for (auto it = view->events.rbegin(); it != view->events.rend(); ++it) {
+      if (it->rfind("eval ", 0) == 0) return it->substr(5);
+    }
+    return {};
+  }
+};
+
+TEST_F(SignInDelegateTest, RefusedRequestsOpenNothing) {
+  for (const auto& body : {
+           nlohmann::json{{"action", "signin"}, {"url", "https://a.example/"}},
+           nlohmann::json{{"action", "signin"}, {"id", 7}, {"url", "https://a.example/"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "http://a.example/"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "HTTPS://a.example/"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "file:///etc/passwd"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "not a url"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "http://LOCALHOST/"}},
+       }) {
+    post(body);
+  }
+  EXPECT_TRUE(signIns->windows.empty());
+  post({{"action", "signin"}, {"id", "l"}, {"url", "http://localhost:8123/login"}});
+  post({{"action", "signin"}, {"id", "i"}, {"url", "ftp://127.0.0.1/"}});
+  EXPECT_EQ(signIns->windows.size(), 2u);
+}
+
+TEST_F(SignInDelegateTest, SameIdBringsTheWindowForwardNewIdOpensOnTheSameStore) {
+  post({{"action", "signin"},
+        {"id", "a"},
+        {"url", "https://a.example/"},
+        {"key", "k"},
+        {"domains", {"A.example", 3}},
+        {"title", 5}});
+  ASSERT_EQ(signIns->windows.size(), 1u);
+  auto& first = *signIns->windows[0];
+  EXPECT_EQ(first.shown, 1);
+  EXPECT_EQ(first.options.title, "Sign in");
+  post({{"action", "signin"}, {"id", "a"}, {"url", "https://other.example/"}});
+  EXPECT_EQ(signIns->windows.size(), 1u);
+  EXPECT_EQ(first.shown, 2);
+  post({{"action", "signin"}, {"id", "b"}, {"url", "https://a.example/"}, {"key", "k"}});
+  ASSERT_EQ(signIns->windows.size(), 2u);
+  EXPECT_EQ(signIns->windows[1]->options.storeId, first.options.storeId);
+  // A list holding something other than a string counts as no list: nothing is handed over.
+  first.events()->finishPressed();
+  first.deliverCookies({{"c", "1", "a.example", "/", false, {}}});
+  EXPECT_EQ(nlohmann::json::parse(lastEval().substr(47, lastEval().size() - 48))["cookies"],
+            nlohmann::json::array());
+}
+
+TEST_F(SignInDelegateTest, AnswersReachThePageAndBringTheMainWindowBack) {
+  post({{"action", "signin"},
+        {"id", "q\"1"},
+        {"url", "https://a.example/"},
+        {"domains", {"a.example"}}});
+  auto& w = *signIns->windows[0];
+  const int presented = window->presented;
+  w.close();
+  EXPECT_EQ(lastEval(),
+            R"(window.brivokSignedIn && window.brivokSignedIn({"cancelled":true,"id":"q\"1"}))");
+  EXPECT_EQ(window->presented, presented + 1);
+  EXPECT_TRUE(delegate->signIns().empty());
+  // The same id opens a new window once the old one has ended.
+  post({{"action", "signin"}, {"id", "q\"1"}, {"url", "https://a.example/"}});
+  EXPECT_EQ(signIns->windows.size(), 2u);
+  // A page title that is not valid UTF-8 cannot be sent; the window still comes back.
+  signIns->windows[1]->currentTitle = "\xff";
+  signIns->windows[1]->events()->finishPressed();
+  const auto before = view->events.size();
+  signIns->windows[1]->deliverCookies({});
+  EXPECT_EQ(view->events.size(), before);
+  EXPECT_EQ(window->presented, presented + 2);
+}
+
+TEST_F(SignInDelegateTest, ForgetErasesTheKeysStoreOnly) {
+  post({{"action", "forgetSignIn"}, {"key", ""}});
+  post({{"action", "forgetSignIn"}});
+  post({{"action", "forgetSignIn"}, {"key", 3}});
+  EXPECT_TRUE(signIns->forgotten.empty());
+  post({{"action", "forgetSignIn"}, {"key", "work"}});
+  EXPECT_EQ(signIns->forgotten, std::vector<std::string>{signin::storeIdentifier("work")});
 }
 
 }  // namespace

@@ -1,0 +1,388 @@
+#include "gtk/WebKitSignInWindows.h"
+
+#include <vector>
+
+#include "gtk/PageScripts.h"
+#include "signin/SignInData.h"
+
+namespace brivok {
+namespace {
+
+class GtkSignInWindow : public SignInWindow {
+ public:
+  GtkSignInWindow(WebKitWebContext* context, const Options& options);
+  ~GtkSignInWindow() override;
+
+  void show() override { gtk_window_present(GTK_WINDOW(window_)); }
+  void close() override;
+  std::string url() const override {
+    const char* uri = webkit_web_view_get_uri(view_);
+    return uri ? uri : "";
+  }
+  std::string title() const override {
+    const char* title = webkit_web_view_get_title(view_);
+    return title ? title : "";
+  }
+  bool rememberLogin() const override {
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(remember_));
+  }
+  void setAddress(const std::string& text) override {
+    gtk_label_set_text(GTK_LABEL(address_), text.c_str());
+  }
+  void readCookies(std::function<void(std::vector<Cookie>)> done) override;
+  void removeLoginChannel() override;
+  void closePopups() override;
+
+ private:
+  static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
+  static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+  static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+  static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
+  static gboolean fileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer);
+  static void loginMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
+
+  void watchPage(WebKitWebView* view);
+  void showPopup(WebKitWebView* view);
+  void dropPopup(GtkWidget* window);
+
+  std::weak_ptr<Events> events_;
+  bool interactive_;
+  bool closed_ = false;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* address_ = nullptr;
+  GtkWidget* remember_ = nullptr;
+  WebKitWebView* view_ = nullptr;
+  WebKitUserContentManager* content_ = nullptr;  // (owned)
+  std::vector<GtkWidget*> popups_;               // popup windows, in the order opened
+};
+
+GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& options)
+    : events_(options.events), interactive_(options.interactive) {
+  content_ = webkit_user_content_manager_new();
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                       "user-content-manager", content_, nullptr));
+  webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), signin::kUserAgent);
+  if (interactive_) {
+    webkit_user_content_manager_register_script_message_handler(content_, "brivokLogin");
+    g_signal_connect(content_, "script-message-received::brivokLogin", G_CALLBACK(loginMessage),
+                     this);
+    const std::string capture = std::string("(() => {") + pagescripts::kSignInFields +
+                                pagescripts::kSignInCapture + "})();";
+    WebKitUserScript* script =
+        webkit_user_script_new(capture.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_, script);
+    webkit_user_script_unref(script);
+  }
+
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window_), options.title.c_str());
+  gtk_window_set_default_size(GTK_WINDOW(window_), 1040, 780);
+  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+
+  GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+  gtk_widget_set_size_request(bar, -1, 46);
+  gtk_widget_set_margin_top(bar, 8);
+  gtk_widget_set_margin_bottom(bar, 8);
+  gtk_widget_set_margin_start(bar, 12);
+  gtk_widget_set_margin_end(bar, 12);
+  gtk_box_pack_start(GTK_BOX(bar), gtk_label_new("\xF0\x9F\x94\x92"), FALSE, FALSE, 0);
+  address_ = gtk_label_new(options.address.c_str());
+  gtk_label_set_ellipsize(GTK_LABEL(address_), PANGO_ELLIPSIZE_MIDDLE);
+  gtk_style_context_add_class(gtk_widget_get_style_context(address_), "dim-label");
+  gtk_label_set_xalign(GTK_LABEL(address_), 0);
+  gtk_box_pack_start(GTK_BOX(bar), address_, TRUE, TRUE, 0);
+  remember_ = gtk_check_button_new_with_label("Remember my login");
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(remember_), TRUE);
+  gtk_widget_set_tooltip_text(remember_,
+                              "Keep the login in your keyring so Brivok can sign in again by "
+                              "itself when the session runs out.");
+  gtk_box_pack_start(GTK_BOX(bar), remember_, FALSE, FALSE, 0);
+  GtkWidget* cancel = gtk_button_new_with_label("Cancel");
+  GtkWidget* done = gtk_button_new_with_label("I'm signed in");
+  gtk_style_context_add_class(gtk_widget_get_style_context(done), "suggested-action");
+  gtk_widget_set_can_default(done, TRUE);
+  gtk_box_pack_start(GTK_BOX(bar), cancel, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(bar), done, FALSE, FALSE, 0);
+  g_signal_connect(cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                     auto* self = static_cast<GtkSignInWindow*>(data);
+                     if (auto events = self->events_.lock()) events->cancelPressed();
+                   }),
+                   this);
+  g_signal_connect(done, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                     auto* self = static_cast<GtkSignInWindow*>(data);
+                     if (auto events = self->events_.lock()) events->finishPressed();
+                   }),
+                   this);
+
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), GTK_WIDGET(view_), TRUE, TRUE, 0);
+  gtk_container_add(GTK_CONTAINER(window_), box);
+  gtk_window_set_default(GTK_WINDOW(window_), done);
+  // Return presses "I'm signed in" wherever the focus is, as on the bar's default button.
+  GtkAccelGroup* accels = gtk_accel_group_new();
+  gtk_window_add_accel_group(GTK_WINDOW(window_), accels);
+  gtk_widget_add_accelerator(done, "clicked", accels, GDK_KEY_Return, GdkModifierType(0),
+                             GTK_ACCEL_VISIBLE);
+  g_object_unref(accels);
+
+  g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
+  g_signal_connect(view_, "load-changed", G_CALLBACK(loadChanged), this);
+  watchPage(view_);
+  gtk_widget_show_all(box);
+  webkit_web_view_load_uri(view_, options.url.c_str());
+}
+
+GtkSignInWindow::~GtkSignInWindow() {
+  closePopups();
+  g_signal_handlers_disconnect_by_data(content_, this);
+  g_signal_handlers_disconnect_by_data(view_, this);
+  g_signal_handlers_disconnect_by_data(window_, this);
+  // The window may be going away from inside one of its own signal handlers.
+  g_idle_add(
+      +[](gpointer window) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(window));
+        return G_SOURCE_REMOVE;
+      },
+      window_);
+  g_object_unref(content_);
+}
+
+void GtkSignInWindow::watchPage(WebKitWebView* view) {
+  g_signal_connect(view, "create", G_CALLBACK(create), this);
+  g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), this);
+  g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), this);
+}
+
+void GtkSignInWindow::close() {
+  if (closed_) return;
+  closed_ = true;
+  closePopups();
+  gtk_widget_hide(window_);
+  webkit_web_view_stop_loading(view_);
+  if (auto events = events_.lock()) events->windowClosed();
+}
+
+gboolean GtkSignInWindow::deleted(GtkWidget*, GdkEvent*, gpointer data) {
+  // The window object outlives its closing; only the controller's owner lets it go.
+  static_cast<GtkSignInWindow*>(data)->close();
+  return TRUE;
+}
+
+void GtkSignInWindow::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+  if (event != WEBKIT_LOAD_COMMITTED) return;
+  auto* self = static_cast<GtkSignInWindow*>(data);
+  const char* uri = webkit_web_view_get_uri(view);
+  if (auto events = self->events_.lock()) events->committed(uri ? uri : "");
+}
+
+void GtkSignInWindow::loginMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                   gpointer data) {
+  auto* self = static_cast<GtkSignInWindow*>(data);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  char* json = jsc_value_to_json(value, 0);
+  if (!json) return;
+  const std::string text = json;
+  g_free(json);
+  if (auto events = self->events_.lock()) events->loginMessage(text);
+}
+
+GtkWidget* GtkSignInWindow::create(WebKitWebView* view, WebKitNavigationAction* action,
+                                   gpointer data) {
+  auto* self = static_cast<GtkSignInWindow*>(data);
+  auto events = self->events_.lock();
+  if (!events || !events->mayOpenPopup() || self->closed_) {
+    // Nothing may wait for a user: the page goes on in the same window.
+    webkit_web_view_load_request(view, webkit_navigation_action_get_request(action));
+    return nullptr;
+  }
+  GtkWidget* popup = webkit_web_view_new_with_related_view(view);
+  webkit_settings_set_user_agent(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(popup)),
+                                 signin::kUserAgent);
+  self->watchPage(WEBKIT_WEB_VIEW(popup));
+  g_signal_connect(popup, "ready-to-show", G_CALLBACK(+[](WebKitWebView* popupView, gpointer d) {
+                     static_cast<GtkSignInWindow*>(d)->showPopup(popupView);
+                   }),
+                   self);
+  return popup;
+}
+
+void GtkSignInWindow::showPopup(WebKitWebView* view) {
+  WebKitWindowProperties* properties = webkit_web_view_get_window_properties(view);
+  GdkRectangle geometry{0, 0, 0, 0};
+  webkit_window_properties_get_geometry(properties, &geometry);
+  const int width = geometry.width > 0 ? geometry.width : signin::kPopupWidth;
+  const int height = geometry.height > 0 ? geometry.height : signin::kPopupHeight;
+
+  GtkWidget* popup = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(popup), gtk_window_get_title(GTK_WINDOW(window_)));
+  gtk_window_set_transient_for(GTK_WINDOW(popup), GTK_WINDOW(window_));
+  gtk_window_set_default_size(GTK_WINDOW(popup), width, height);
+  gtk_container_add(GTK_CONTAINER(popup), GTK_WIDGET(view));
+
+  signin::Rect parent;
+  gtk_window_get_position(GTK_WINDOW(window_), &parent.x, &parent.y);
+  gtk_window_get_size(GTK_WINDOW(window_), &parent.width, &parent.height);
+  std::optional<signin::Rect> workArea;
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  GdkMonitor* monitor = gdkWindow ? gdk_display_get_monitor_at_window(display, gdkWindow)
+                                  : gdk_display_get_primary_monitor(display);
+  if (monitor) {
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    workArea = signin::Rect{area.x, area.y, area.width, area.height};
+  }
+  const auto [x, y] = signin::popupOrigin(parent, workArea, width, height);
+  gtk_window_move(GTK_WINDOW(popup), x, y);
+
+  g_signal_connect(popup, "delete-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer d) {
+                     static_cast<GtkSignInWindow*>(d)->dropPopup(w);
+                     return TRUE;
+                   }),
+                   this);
+  g_signal_connect(
+      view, "close", G_CALLBACK(+[](WebKitWebView* v, gpointer d) {
+        static_cast<GtkSignInWindow*>(d)->dropPopup(gtk_widget_get_toplevel(GTK_WIDGET(v)));
+      }),
+      this);
+  popups_.push_back(popup);
+  gtk_widget_show_all(popup);
+  gtk_window_present(GTK_WINDOW(popup));
+}
+
+void GtkSignInWindow::dropPopup(GtkWidget* window) {
+  for (auto it = popups_.begin(); it != popups_.end(); ++it) {
+    if (*it != window) continue;
+    popups_.erase(it);
+    g_signal_handlers_disconnect_by_data(window, this);
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));
+    if (child) g_signal_handlers_disconnect_by_data(child, this);
+    gtk_widget_destroy(window);
+    return;
+  }
+}
+
+void GtkSignInWindow::closePopups() {
+  while (!popups_.empty()) dropPopup(popups_.front());
+}
+
+gboolean GtkSignInWindow::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
+  auto* self = static_cast<GtkSignInWindow*>(data);
+  switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_ALERT: {
+      if (!self->interactive_ || self->closed_) return TRUE;  // answered at once
+      // Attached to the sign-in window, and not modal: the rest of the shell goes on.
+      GtkWidget* alert = gtk_message_dialog_new(
+          GTK_WINDOW(self->window_), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_OTHER,
+          GTK_BUTTONS_OK, "%s", webkit_script_dialog_get_message(dialog));
+      webkit_script_dialog_ref(dialog);
+      g_signal_connect_data(alert, "response", G_CALLBACK(+[](GtkDialog* d, int, gpointer) {
+                              gtk_widget_destroy(GTK_WIDGET(d));
+                            }),
+                            nullptr, nullptr, GConnectFlags(0));
+      g_signal_connect_data(alert, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer scriptDialog) {
+                              auto* sd = static_cast<WebKitScriptDialog*>(scriptDialog);
+                              webkit_script_dialog_close(sd);
+                              webkit_script_dialog_unref(sd);
+                            }),
+                            dialog, nullptr, GConnectFlags(0));
+      gtk_widget_show(alert);
+      return TRUE;
+    }
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+      webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+      return TRUE;
+    default:
+      return TRUE;  // a prompt answered as cancelled returns null
+  }
+}
+
+gboolean GtkSignInWindow::fileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer) {
+  webkit_file_chooser_request_cancel(request);
+  return TRUE;
+}
+
+void GtkSignInWindow::readCookies(std::function<void(std::vector<Cookie>)> done) {
+  WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(
+      webkit_web_context_get_website_data_manager(webkit_web_view_get_context(view_)));
+  auto* box = new std::function<void(std::vector<Cookie>)>(std::move(done));
+  webkit_cookie_manager_get_all_cookies(
+      cookies, nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::function<void(std::vector<Cookie>)>> callback(
+            static_cast<std::function<void(std::vector<Cookie>)>*>(data));
+        GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
+                                                                   result, nullptr);
+        std::vector<Cookie> out;
+        for (GList* l = list; l; l = l->next) {
+          auto* c = static_cast<SoupCookie*>(l->data);
+          Cookie cookie;
+          cookie.name = soup_cookie_get_name(c);
+          cookie.value = soup_cookie_get_value(c);
+          cookie.domain = soup_cookie_get_domain(c);
+          cookie.path = soup_cookie_get_path(c);
+          cookie.secure = soup_cookie_get_secure(c);
+          if (GDateTime* expires = soup_cookie_get_expires(c)) {
+            cookie.expires = static_cast<double>(g_date_time_to_unix(expires)) +
+                             g_date_time_get_microsecond(expires) / 1e6;
+          }
+          out.push_back(std::move(cookie));
+        }
+        g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+        (*callback)(std::move(out));
+      },
+      box);
+}
+
+void GtkSignInWindow::removeLoginChannel() {
+  if (!interactive_) return;
+  g_signal_handlers_disconnect_by_func(content_, reinterpret_cast<gpointer>(loginMessage), this);
+  webkit_user_content_manager_unregister_script_message_handler(content_, "brivokLogin");
+}
+
+}  // namespace
+
+WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir)
+    : dataDir_(std::move(dataDir)), cacheDir_(std::move(cacheDir)) {}
+
+WebKitSignInWindows::~WebKitSignInWindows() {
+  for (auto& [id, context] : contexts_) g_object_unref(context);
+}
+
+WebKitWebContext* WebKitSignInWindows::context(const std::string& storeId) {
+  if (storeId.empty()) return webkit_web_context_new_ephemeral();
+  auto it = contexts_.find(storeId);
+  if (it == contexts_.end()) {
+    const std::string data = dataDir_ + "/stores/" + storeId;
+    const std::string cache = cacheDir_ + "/stores/" + storeId;
+    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
+    g_object_unref(manager);
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_website_data_manager_get_cookie_manager(manager), (data + "/cookies.sqlite").c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    it = contexts_.emplace(storeId, context).first;
+  }
+  return WEBKIT_WEB_CONTEXT(g_object_ref(it->second));
+}
+
+std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Options& options) {
+  WebKitWebContext* ctx = context(options.storeId);
+  auto window = std::make_shared<GtkSignInWindow>(ctx, options);
+  g_object_unref(ctx);  // the web view holds it
+  return window;
+}
+
+void WebKitSignInWindows::forgetStore(const std::string& storeId) {
+  if (storeId.empty()) return;
+  WebKitWebContext* ctx = context(storeId);
+  webkit_website_data_manager_clear(webkit_web_context_get_website_data_manager(ctx),
+                                    WEBKIT_WEBSITE_DATA_ALL, 0, nullptr, nullptr, nullptr);
+  g_object_unref(ctx);
+}
+
+}  // namespace brivok
