@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <set>
 
 #include "GtkTestSupport.h"
 #include "TempDir.h"
@@ -10,6 +11,9 @@
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
+#include "gtk/WebKitSignInWindows.h"
+#include "signin/SignInController.h"
+#include "signin/SignInData.h"
 
 namespace brivok {
 namespace {
@@ -173,6 +177,90 @@ TEST_F(ShellFixture, MissingRuntimeShowsTheStoppedPageWithTheReason) {
   ASSERT_TRUE(
       spin([&] { return bodyText(view->view()).find("Brivok stopped") != std::string::npos; }));
   EXPECT_NE(bodyText(view->view()).find(Backend::kMissingRuntimeMessage), std::string::npos);
+}
+
+// The web view of the open sign-in window with this title.
+WebKitWebView* signInView(const char* title) {
+  WebKitWebView* found = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l && !found; l = l->next) {
+    if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), title) != 0) continue;
+    std::function<void(GtkWidget*)> walk = [&](GtkWidget* w) {
+      if (WEBKIT_IS_WEB_VIEW(w)) found = WEBKIT_WEB_VIEW(w);
+      if (!found && GTK_IS_CONTAINER(w)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(w));
+        for (GList* c = children; c; c = c->next) walk(GTK_WIDGET(c->data));
+        g_list_free(children);
+      }
+    };
+    walk(GTK_WIDGET(l->data));
+  }
+  g_list_free(windows);
+  return found;
+}
+
+TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
+  TestSites sites;
+  testing::TempDir dir;
+  const std::string page = sites.origin() + "/login.html";
+  std::optional<nlohmann::json> answer;
+  bool ended = false;
+  auto finish = [&](const std::optional<nlohmann::json>& r, const std::string&) {
+    answer = r;
+    ended = true;
+  };
+  {
+    WebKitSignInWindows windows(dir / "data", dir / "cache");
+    auto c = SignInController::create(windows, page, "Local sign-in", {"127.0.0.1"}, "acct",
+                                      std::nullopt);
+    c->onFinish = finish;
+    c->show();
+    WebKitWebView* view = signInView("Local sign-in");
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(waitForPage(view, page));
+    evaluate(view,
+             "document.getElementById('user').value = 'ann';"
+             "document.getElementById('pass').value = 'p\u00e4\"ss';"
+             "document.getElementById('go').click(); 1");
+    ASSERT_TRUE(spin([&] { return c->typed().count("password") == 1; }));
+    ASSERT_TRUE(spin([&] { return bodyText(view).find("signed in") != std::string::npos; }));
+    testing::pause(0.5);  // cookies set by the page reach the store a moment later
+    c->finishSignIn();
+    ASSERT_TRUE(spin([&] { return ended; }));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["login"],
+              (nlohmann::json{{"username", "ann"}, {"password", "p\u00e4\"ss"}}));
+    EXPECT_EQ((*answer)["title"], "Local login");
+    std::set<std::string> names;
+    for (const auto& cookie : (*answer)["cookies"]) names.insert(cookie["name"]);
+    EXPECT_EQ(names, (std::set<std::string>{"sid", "visit"}));
+    EXPECT_FALSE(signInView("Local sign-in") && gtk_widget_get_visible(gtk_widget_get_toplevel(
+                                                    GTK_WIDGET(signInView("Local sign-in")))));
+  }
+  testing::pause(1.0);  // the cookie store writes behind
+  // A new run: the same key finds the lasting cookie again; a session cookie would not matter.
+  ended = false;
+  answer.reset();
+  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  auto again =
+      SignInController::create(windows, page, "Again", {"127.0.0.1"}, "acct", std::nullopt);
+  again->onFinish = finish;
+  ASSERT_TRUE(waitForPage(signInView("Again"), page));
+  again->finishSignIn();
+  ASSERT_TRUE(spin([&] { return ended; }));
+  bool sid = false;
+  for (const auto& cookie : (*answer)["cookies"]) sid = sid || cookie["name"] == "sid";
+  EXPECT_TRUE(sid);
+  // Forgetting the key empties its store under the open window.
+  windows.forgetStore(signin::storeIdentifier("acct"));
+  testing::pause(1.0);
+  ended = false;
+  auto third =
+      SignInController::create(windows, page, "Third", {"127.0.0.1"}, "acct", std::nullopt);
+  third->onFinish = finish;
+  third->finishSignIn();
+  ASSERT_TRUE(spin([&] { return ended; }));
+  EXPECT_TRUE((*answer)["cookies"].empty());
 }
 
 }  // namespace
