@@ -95,12 +95,14 @@ void Application::launch() {
                    }),
                    this);
 
+  auto opener = std::make_shared<DesktopUrlOpener>();
+  webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
   auto backend = Backend::create(
       loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
-  delegate_ = AppDelegate::create(
-      AppDelegate::Parts{loop_, settings_, webView_, std::make_shared<GtkAppWindow>(window_),
-                         std::make_shared<DesktopUrlOpener>(), backend, signInWindows_});
+  delegate_ = AppDelegate::create(AppDelegate::Parts{loop_, settings_, webView_,
+                                                     std::make_shared<GtkAppWindow>(window_),
+                                                     opener, backend, signInWindows_});
   *forward = delegate_;
   delegate_->didFinishLaunching();
 }

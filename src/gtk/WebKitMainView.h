@@ -27,14 +27,22 @@ class WebKitMainView : public MainWebView {
   void setPageScript(const std::string& source) override;
   void evaluateScript(const std::string& source) override;
 
+  // Where addresses outside the shell go (the desktop's handler for their scheme).
+  void setOpenOutside(std::function<void(const std::string&)> open) {
+    openOutside_ = std::move(open);
+  }
+
   GtkWidget* widget() const { return GTK_WIDGET(view_); }
   WebKitWebView* view() const { return view_; }
 
  private:
   static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                             gpointer self);
+  static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                               WebKitPolicyDecisionType type, gpointer self);
 
   std::function<void(const std::string&)> onMessage_;
+  std::function<void(const std::string&)> openOutside_;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
   WebKitWebView* view_ = nullptr;

@@ -48,6 +48,25 @@ class RecordingOpener : public UrlOpener {
   std::vector<std::string> opened;
 };
 
+TEST(MainView, OutsideAddressesGoToTheDesktopAndTheViewStays) {
+  TestSites sites;
+  auto view = std::make_shared<WebKitMainView>([](const std::string&) {});
+  std::vector<std::string> opened;
+  view->setOpenOutside([&opened](const std::string& url) { opened.push_back(url); });
+  ShownWindow window(view->widget());
+  window.present();
+  const std::string page = sites.origin() + "/frame.html";
+  view->loadUrl(page);
+  ASSERT_TRUE(waitForPage(view->view(), page));
+  evaluate(view->view(), "location.href = 'mailto:someone@example.com'; 1");
+  ASSERT_TRUE(spin([&] { return opened.size() == 1; }, 5));
+  EXPECT_EQ(opened, (std::vector<std::string>{"mailto:someone@example.com"}));
+  evaluate(view->view(), "location.href = 'file:///etc/passwd'; 1");
+  testing::pause(0.5);
+  EXPECT_EQ(opened.size(), 1u);
+  EXPECT_EQ(webkit_web_view_get_uri(view->view()), page);
+}
+
 TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {
   TestSites sites;
   std::vector<std::string> messages;

@@ -198,6 +198,9 @@ TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
   const pid_t grandchild = std::stoi(readFile(out("grandchild")));
   backend->stop();
   EXPECT_FALSE(processExists(pid));
+  // SIGKILL is on its way to the rest of the group; on a busy machine the kernel may take a
+  // moment to deliver it.
+  for (int i = 0; i < 200 && (groupExists(pid) || processExists(grandchild)); ++i) usleep(5000);
   EXPECT_FALSE(groupExists(pid));
   EXPECT_FALSE(processExists(grandchild));
   loop->runUntil([] { return false; }, std::chrono::milliseconds(100));

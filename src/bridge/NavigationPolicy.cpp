@@ -1,0 +1,46 @@
+#include "bridge/NavigationPolicy.h"
+
+#include "core/Url.h"
+
+namespace brivok {
+namespace {
+
+bool inside(const Url& url, const std::string& domain) {
+  if (url.host == "127.0.0.1" || url.host == "localhost") return true;
+  if (domain.empty()) return false;
+  const std::string& h = url.host;
+  return h == domain || (h.size() > domain.size() + 1 &&
+                         h.compare(h.size() - domain.size(), domain.size(), domain) == 0 &&
+                         h[h.size() - domain.size() - 1] == '.');
+}
+
+Navigation outside(const std::string& scheme) {
+  if (scheme == "http" || scheme == "https" || scheme == "mailto") return Navigation::OpenOutside;
+  return Navigation::Cancel;
+}
+
+}  // namespace
+
+Navigation decideNavigation(const NavigationRequest& request) {
+  const auto url = Url::parse(request.url);
+  if (request.url.empty() || !url) return Navigation::Cancel;
+  const std::string scheme = asciiLower(url->scheme);
+  if (scheme == "about") return Navigation::Allow;
+  if (inside(*url, request.insideDomain)) return Navigation::Allow;
+  if (request.newWindow) return outside(scheme);
+  // A frame of the page may load anything; which frame this is shows at the response. An
+  // address that never gets a response (mailto:) is handed on only from a window request
+  // or the main frame's own navigation, which are the ones that reach here.
+  if (scheme == "mailto") return Navigation::OpenOutside;
+  return Navigation::AtResponse;
+}
+
+Navigation decideMainFrameResponse(const NavigationRequest& request) {
+  const auto url = Url::parse(request.url);
+  if (!url) return Navigation::Cancel;
+  const std::string scheme = asciiLower(url->scheme);
+  if (scheme == "about" || inside(*url, request.insideDomain)) return Navigation::Allow;
+  return outside(scheme);
+}
+
+}  // namespace brivok
