@@ -7,11 +7,7 @@ namespace {
 
 bool inside(const Url& url, const std::string& domain) {
   if (url.host == "127.0.0.1" || url.host == "localhost") return true;
-  if (domain.empty()) return false;
-  const std::string& h = url.host;
-  return h == domain || (h.size() > domain.size() + 1 &&
-                         h.compare(h.size() - domain.size(), domain.size(), domain) == 0 &&
-                         h[h.size() - domain.size() - 1] == '.');
+  return !domain.empty() && isDomainOrSubdomain(url.host, domain);
 }
 
 Navigation outside(const std::string& scheme) {

@@ -55,6 +55,12 @@ std::string asciiLower(std::string_view s) {
   return out;
 }
 
+bool isDomainOrSubdomain(std::string_view host, std::string_view domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.ends_with(domain) &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
 std::optional<Url> Url::parse(std::string_view text) {
   if (text.empty()) return std::nullopt;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -21,5 +21,7 @@ struct Url {
 };
 
 std::string asciiLower(std::string_view s);
+// True when `host` is `domain` itself or any name under it ("a.b.domain"), compared exactly.
+bool isDomainOrSubdomain(std::string_view host, std::string_view domain);
 
 }  // namespace brivok

@@ -27,11 +27,7 @@ bool cookieMatches(std::string_view cookieDomain, const std::vector<std::string>
   if (!cookieDomain.empty() && cookieDomain.front() == '.') cookieDomain.remove_prefix(1);
   const std::string d = asciiLower(cookieDomain);
   for (const auto& e : domains) {
-    if (d == e) return true;
-    if (d.size() > e.size() && d.compare(d.size() - e.size(), e.size(), e) == 0 &&
-        d[d.size() - e.size() - 1] == '.') {
-      return true;
-    }
+    if (isDomainOrSubdomain(d, e)) return true;
   }
   return false;
 }
