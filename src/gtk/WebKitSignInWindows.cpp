@@ -361,10 +361,10 @@ WebKitWebContext* WebKitSignInWindows::context(const std::string& storeId) {
     WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
         "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
-    g_object_unref(manager);
     webkit_cookie_manager_set_persistent_storage(
         webkit_website_data_manager_get_cookie_manager(manager), (data + "/cookies.sqlite").c_str(),
         WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    g_object_unref(manager);  // the context holds it from here on
     it = contexts_.emplace(storeId, context).first;
   }
   return WEBKIT_WEB_CONTEXT(g_object_ref(it->second));
