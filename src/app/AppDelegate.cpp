@@ -3,6 +3,7 @@
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
 #include "core/Url.h"
+#include "core/Utf8.h"
 #include "signin/SignInData.h"
 
 namespace brivok {
@@ -28,6 +29,7 @@ void AppDelegate::didFinishLaunching() {
 
 void AppDelegate::willTerminate() {
   if (loadLimit_) parts_.loop->cancel(std::exchange(loadLimit_, 0));
+  if (tarvelLoadLimit_) parts_.loop->cancel(std::exchange(tarvelLoadLimit_, 0));
   if (parts_.backend) parts_.backend->stop();
 }
 
@@ -136,9 +138,59 @@ void AppDelegate::forgetSignIn(const std::string& key) {
   parts_.signInWindows->forgetStore(signin::storeIdentifier(key));
 }
 
-// The secondary site view and the path picker are not part of this build yet; their
-// messages are accepted and do nothing.
-void AppDelegate::showTarvel(bool, const std::vector<double>&, bool) {}
-void AppDelegate::pickPaths() {}
+void AppDelegate::showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) {
+  // A request to show with anything but a four-number rectangle hides the view.
+  if (!visible || cssRect.size() != 4) {
+    if (tarvelView_) tarvelView_->setHidden(true);
+    return;
+  }
+  if (!tarvelView_) {
+    if (!parts_.makeTarvelView || !(tarvelView_ = parts_.makeTarvelView())) return;
+    loadTarvel();
+  } else if (reload) {
+    loadTarvel();
+  }
+  tarvelView_->place(cssRect[0], cssRect[1], cssRect[2], cssRect[3]);
+  tarvelView_->setHidden(false);
+}
+
+void AppDelegate::loadTarvel() {
+  tarvelView_->loadUrl(parts_.tarvelUrl);
+  std::weak_ptr<AppDelegate> weak = weak_from_this();
+  if (tarvelLoadLimit_) parts_.loop->cancel(tarvelLoadLimit_);
+  tarvelLoadLimit_ = parts_.loop->postDelayed(kPageLoadLimit, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->tarvelLoadLimit_ = 0;
+    if (self->tarvelView_->isLoading()) self->tarvelView_->stopLoading();
+  });
+}
+
+void AppDelegate::pickPaths() {
+  if (!parts_.pathChooser) return;
+  // One chooser at a time: a second request brings the open one back, and its single
+  // answer ends both requests.
+  if (choosingPaths_) {
+    parts_.pathChooser->present();
+    return;
+  }
+  choosingPaths_ = true;
+  std::weak_ptr<AppDelegate> weak = weak_from_this();
+  parts_.pathChooser->choose([weak](std::vector<std::string> paths) {
+    if (auto self = weak.lock()) self->answerPickedPaths(paths);
+  });
+}
+
+void AppDelegate::answerPickedPaths(const std::vector<std::string>& paths) {
+  choosingPaths_ = false;
+  // A file name that is not UTF-8 cannot reach the page as the same path; it is left out
+  // rather than handed on changed, and the page still learns that the request ended.
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& path : paths) {
+    if (isValidUtf8(path)) list.push_back(path);
+  }
+  parts_.webView->evaluateScript("window.brivokPickedPaths && window.brivokPickedPaths(" +
+                                 list.dump() + ")");
+}
 
 }  // namespace brivok

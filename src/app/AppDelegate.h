@@ -9,8 +9,10 @@
 #include "core/EventLoop.h"
 #include "platform/AppWindow.h"
 #include "platform/MainWebView.h"
+#include "platform/PathChooser.h"
 #include "platform/SettingsStore.h"
 #include "platform/SignInWindow.h"
+#include "platform/TarvelView.h"
 #include "platform/UrlOpener.h"
 #include "signin/SignInController.h"
 
@@ -20,6 +22,10 @@ namespace brivok {
 // the backend supervisor, and what the page asks of the shell.
 class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<AppDelegate> {
  public:
+  // The secondary site: its start address and the domain whose hosts stay in its view.
+  static constexpr const char* kTarvelUrl = BRIVOK_TARVEL_URL;
+  static constexpr const char* kTarvelDomain = BRIVOK_TARVEL_DOMAIN;
+
   struct Parts {
     std::shared_ptr<EventLoop> loop;
     std::shared_ptr<SettingsStore> settings;
@@ -28,6 +34,10 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     std::shared_ptr<UrlOpener> urlOpener;
     std::shared_ptr<Backend> backend;  // may be absent in tests of the page side alone
     std::shared_ptr<SignInWindows> signInWindows;
+    std::shared_ptr<PathChooser> pathChooser{};
+    // Makes the secondary site's view over the main view, on the first request to show it.
+    std::function<std::shared_ptr<TarvelView>()> makeTarvelView{};
+    std::string tarvelUrl = kTarvelUrl;
   };
 
   static constexpr const char* kStartingTitle = "Starting Brivok…";
@@ -60,16 +70,22 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   const std::map<std::string, std::shared_ptr<SignInController>>& signIns() const {
     return signIns_;
   }
+  const std::shared_ptr<TarvelView>& tarvelView() const { return tarvelView_; }
 
  private:
   explicit AppDelegate(Parts parts) : parts_(std::move(parts)) {}
   void backendReady(const std::string& url);
   void backendExited(const std::string& message);
   void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
+  void answerPickedPaths(const std::vector<std::string>& paths);
+  void loadTarvel();
 
   Parts parts_;
   EventLoop::TaskId loadLimit_ = 0;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
+  bool choosingPaths_ = false;
+  std::shared_ptr<TarvelView> tarvelView_;  // made once, then only hidden and shown
+  EventLoop::TaskId tarvelLoadLimit_ = 0;
 };
 
 }  // namespace brivok

@@ -8,8 +8,10 @@
 #include "app/WindowFrame.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
+#include "gtk/GtkPathChooser.h"
 #include "gtk/WebKitMainView.h"
 #include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitTarvelView.h"
 
 namespace brivok {
 
@@ -87,7 +89,10 @@ void Application::launch() {
                                 WindowFrame::kDefaultHeight);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
   }
-  gtk_container_add(GTK_CONTAINER(window_), webView_->widget());
+  // The secondary site's view floats over the main view in this overlay.
+  GtkWidget* overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
+  gtk_container_add(GTK_CONTAINER(window_), overlay);
   g_signal_connect(window_, "configure-event", G_CALLBACK(configured), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
   g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
@@ -100,9 +105,16 @@ void Application::launch() {
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
   auto backend = Backend::create(
       loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
-  delegate_ = AppDelegate::create(AppDelegate::Parts{loop_, settings_, webView_,
-                                                     std::make_shared<GtkAppWindow>(window_),
-                                                     opener, backend, signInWindows_});
+  AppDelegate::Parts parts{
+      loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
+      opener, backend,   signInWindows_};
+  parts.pathChooser = std::make_shared<GtkPathChooser>(GTK_WINDOW(window_));
+  parts.makeTarvelView = [overlay, data = paths_.dataDir + "/default",
+                          cache = paths_.cacheDir + "/default", opener] {
+    return std::make_shared<WebKitTarvelView>(
+        GTK_OVERLAY(overlay), data, cache, [opener](const std::string& url) { opener->open(url); });
+  };
+  delegate_ = AppDelegate::create(std::move(parts));
   *forward = delegate_;
   delegate_->didFinishLaunching();
 }

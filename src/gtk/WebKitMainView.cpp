@@ -1,6 +1,6 @@
 #include "gtk/WebKitMainView.h"
 
-#include "bridge/NavigationPolicy.h"
+#include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
 
 namespace brivok {
@@ -15,14 +15,16 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
   g_object_ref_sink(view_);
-  g_signal_connect(view_, "decide-policy", G_CALLBACK(decidePolicy), this);
+  governor_ = governView(view_, "", [this](const std::string& url) {
+    if (openOutside_) openOutside_(url);
+  });
   const GdkRGBA transparent{0, 0, 0, 0};
   webkit_web_view_set_background_color(view_, &transparent);
 }
 
 WebKitMainView::~WebKitMainView() {
   g_signal_handlers_disconnect_by_data(content_, this);
-  g_signal_handlers_disconnect_by_data(view_, this);
+  g_signal_handlers_disconnect_by_data(view_, governor_);
   if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view_))) {
     gtk_container_remove(GTK_CONTAINER(parent), GTK_WIDGET(view_));
   }
@@ -41,50 +43,6 @@ void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
   std::string json = text ? text : "";
   g_free(text);
   if (self->onMessage_) self->onMessage_(json);
-}
-
-gboolean WebKitMainView::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                                      WebKitPolicyDecisionType type, gpointer data) {
-  auto* self = static_cast<WebKitMainView*>(data);
-  NavigationRequest request;
-  Navigation verdict;
-  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
-    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
-    if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) {
-      webkit_policy_decision_use(decision);  // a frame of the page loads what it likes
-      return TRUE;
-    }
-    const char* uri =
-        webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response));
-    request.url = uri ? uri : "";
-    verdict = decideMainFrameResponse(request);
-    if (verdict == Navigation::Allow &&
-        !webkit_response_policy_decision_is_mime_type_supported(response)) {
-      verdict = Navigation::Cancel;  // nothing is downloaded from the main view
-    }
-  } else {
-    auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
-    WebKitNavigationAction* action =
-        webkit_navigation_policy_decision_get_navigation_action(navigation);
-    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-    request.url = uri ? uri : "";
-    request.newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
-    verdict = decideNavigation(request);
-  }
-  switch (verdict) {
-    case Navigation::Allow:
-    case Navigation::AtResponse:
-      webkit_policy_decision_use(decision);
-      break;
-    case Navigation::OpenOutside:
-      webkit_policy_decision_ignore(decision);
-      if (self->openOutside_) self->openOutside_(request.url);
-      break;
-    case Navigation::Cancel:
-      webkit_policy_decision_ignore(decision);
-      break;
-  }
-  return TRUE;
 }
 
 void WebKitMainView::loadUrl(const std::string& url) {

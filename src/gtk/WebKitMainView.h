@@ -10,7 +10,8 @@
 namespace brivok {
 
 // The main window's web view: a throw-away website store, the "brivok" channel reachable only
-// from the main frame, the page script at document start, and a transparent background.
+// from the main frame, the page script at document start, a transparent background, and the
+// shell's own navigation rules and page dialogs.
 class WebKitMainView : public MainWebView {
  public:
   static constexpr const char* kBridgeWorld = "brivok-bridge";
@@ -38,14 +39,13 @@ class WebKitMainView : public MainWebView {
  private:
   static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                             gpointer self);
-  static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                               WebKitPolicyDecisionType type, gpointer self);
 
   std::function<void(const std::string&)> onMessage_;
   std::function<void(const std::string&)> openOutside_;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
   WebKitWebView* view_ = nullptr;
+  gpointer governor_ = nullptr;  // the navigation and dialog handlers' data
 };
 
 }  // namespace brivok

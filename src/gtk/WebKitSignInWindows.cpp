@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
+#include "gtk/WebContexts.h"
 #include "signin/SignInData.h"
 
 namespace brivok {
@@ -274,26 +276,14 @@ gboolean GtkSignInWindow::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialo
     case WEBKIT_SCRIPT_DIALOG_ALERT: {
       if (!self->interactive_ || self->closed_) return TRUE;  // answered at once
       // Attached to the sign-in window, and not modal: the rest of the shell goes on.
-      GtkWidget* alert = gtk_message_dialog_new(
-          GTK_WINDOW(self->window_), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_OTHER,
-          GTK_BUTTONS_OK, "%s", webkit_script_dialog_get_message(dialog));
-      webkit_script_dialog_ref(dialog);
-      g_signal_connect_data(alert, "response", G_CALLBACK(+[](GtkDialog* d, int, gpointer) {
-                              gtk_widget_destroy(GTK_WIDGET(d));
-                            }),
-                            nullptr, nullptr, GConnectFlags(0));
-      g_signal_connect_data(alert, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer scriptDialog) {
-                              auto* sd = static_cast<WebKitScriptDialog*>(scriptDialog);
-                              webkit_script_dialog_close(sd);
-                              webkit_script_dialog_unref(sd);
-                            }),
-                            dialog, nullptr, GConnectFlags(0));
-      gtk_widget_show(alert);
+      showScriptDialog(GTK_WINDOW(self->window_), dialog, false);
       return TRUE;
     }
     case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
       webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+      return TRUE;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+      webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);  // a page never holds on to it
       return TRUE;
     default:
       return TRUE;  // a prompt answered as cancelled returns null
@@ -356,15 +346,8 @@ WebKitWebContext* WebKitSignInWindows::context(const std::string& storeId) {
   if (storeId.empty()) return webkit_web_context_new_ephemeral();
   auto it = contexts_.find(storeId);
   if (it == contexts_.end()) {
-    const std::string data = dataDir_ + "/stores/" + storeId;
-    const std::string cache = cacheDir_ + "/stores/" + storeId;
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
-    webkit_cookie_manager_set_persistent_storage(
-        webkit_website_data_manager_get_cookie_manager(manager), (data + "/cookies.sqlite").c_str(),
-        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
-    g_object_unref(manager);  // the context holds it from here on
+    WebKitWebContext* context =
+        newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
     it = contexts_.emplace(storeId, context).first;
   }
   return WEBKIT_WEB_CONTEXT(g_object_ref(it->second));

@@ -1,0 +1,185 @@
+#include "gtk/PagePolicy.h"
+
+#include <memory>
+#include <vector>
+
+#include "bridge/NavigationPolicy.h"
+
+namespace brivok {
+
+namespace {
+
+constexpr const char* kScriptDialogKey = "brivok-script-dialog";
+constexpr const char* kFileRequestKey = "brivok-file-request";
+
+struct Governor {
+  std::string insideDomain;
+  std::function<void(const std::string&)> openOutside;
+};
+
+Navigation decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                  NavigationRequest& request) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    // A frame of the page loads what it likes.
+    if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) {
+      return Navigation::Allow;
+    }
+    const char* uri =
+        webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response));
+    request.url = uri ? uri : "";
+    const Navigation verdict = decideMainFrameResponse(request);
+    // Nothing is downloaded in place of the page.
+    if (verdict == Navigation::Allow &&
+        !webkit_response_policy_decision_is_mime_type_supported(response)) {
+      return Navigation::Cancel;
+    }
+    return verdict;
+  }
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  request.url = uri ? uri : "";
+  request.newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
+  return decideNavigation(request);
+}
+
+gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                      gpointer data) {
+  auto* governor = static_cast<Governor*>(data);
+  NavigationRequest request;
+  request.insideDomain = governor->insideDomain;
+  switch (decide(decision, type, request)) {
+    case Navigation::Allow:
+    case Navigation::AtResponse:
+      webkit_policy_decision_use(decision);
+      break;
+    case Navigation::OpenOutside:
+      webkit_policy_decision_ignore(decision);
+      if (governor->openOutside) governor->openOutside(request.url);
+      break;
+    case Navigation::Cancel:
+      webkit_policy_decision_ignore(decision);
+      break;
+  }
+  return TRUE;
+}
+
+GtkWindow* windowOf(WebKitWebView* view) {
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  return gtk_widget_is_toplevel(top) && GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr;
+}
+
+gboolean scriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer) {
+  showScriptDialog(windowOf(view), dialog, true);
+  return TRUE;
+}
+
+void answerScriptDialog(GtkDialog* box, int response, gpointer entry) {
+  auto* dialog =
+      static_cast<WebKitScriptDialog*>(g_object_get_data(G_OBJECT(box), kScriptDialogKey));
+  switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+      webkit_script_dialog_confirm_set_confirmed(dialog, response == GTK_RESPONSE_OK);
+      break;
+    case WEBKIT_SCRIPT_DIALOG_PROMPT:
+      // "OK" on an emptied field gives the empty text; any other way out gives null.
+      if (response == GTK_RESPONSE_OK) {
+        webkit_script_dialog_prompt_set_text(dialog, gtk_entry_get_text(GTK_ENTRY(entry)));
+      }
+      break;
+    default:
+      break;
+  }
+  gtk_widget_destroy(GTK_WIDGET(box));  // which hands the answer to the engine
+}
+
+void answerFileChooser(GtkDialog* chooser, int response, gpointer) {
+  auto* request =
+      static_cast<WebKitFileChooserRequest*>(g_object_get_data(G_OBJECT(chooser), kFileRequestKey));
+  GSList* files = response == GTK_RESPONSE_ACCEPT
+                      ? gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(chooser))
+                      : nullptr;
+  if (files) {
+    std::vector<const char*> names;
+    for (GSList* f = files; f; f = f->next) names.push_back(static_cast<const char*>(f->data));
+    names.push_back(nullptr);
+    webkit_file_chooser_request_select_files(request, names.data());
+    g_slist_free_full(files, g_free);
+  } else {
+    webkit_file_chooser_request_cancel(request);
+  }
+  gtk_widget_destroy(GTK_WIDGET(chooser));
+}
+
+gboolean fileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer) {
+  // Files always, several when the input allows it; the page's accept list is not applied.
+  GtkWidget* chooser =
+      gtk_file_chooser_dialog_new(nullptr, windowOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+                                  GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  gtk_window_set_destroy_with_parent(GTK_WINDOW(chooser), TRUE);
+  gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser),
+                                       webkit_file_chooser_request_get_select_multiple(request));
+  // A request let go unanswered is cancelled by the engine.
+  g_object_set_data_full(G_OBJECT(chooser), kFileRequestKey, g_object_ref(request), g_object_unref);
+  g_signal_connect(chooser, "response", G_CALLBACK(answerFileChooser), nullptr);
+  gtk_widget_show(chooser);
+  return TRUE;
+}
+
+}  // namespace
+
+gpointer governView(WebKitWebView* view, std::string insideDomain,
+                    std::function<void(const std::string&)> openOutside) {
+  auto* governor = new Governor{std::move(insideDomain), std::move(openOutside)};
+  g_signal_connect_data(
+      view, "decide-policy", G_CALLBACK(decidePolicy), governor,
+      +[](gpointer data, GClosure*) { delete static_cast<Governor*>(data); }, GConnectFlags(0));
+  g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), governor);
+  g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), governor);
+  return governor;
+}
+
+void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal) {
+  const WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+  if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+    webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);  // leaving a page is never held up
+    return;
+  }
+  const auto flags =
+      GtkDialogFlags(GTK_DIALOG_DESTROY_WITH_PARENT | (modal ? GTK_DIALOG_MODAL : 0));
+  GtkWidget* box =
+      gtk_message_dialog_new(parent, flags, GTK_MESSAGE_OTHER,
+                             type == WEBKIT_SCRIPT_DIALOG_ALERT ? GTK_BUTTONS_OK : GTK_BUTTONS_NONE,
+                             "%s", webkit_script_dialog_get_message(dialog));
+  GtkWidget* entry = nullptr;
+  if (type != WEBKIT_SCRIPT_DIALOG_ALERT) {
+    gtk_dialog_add_buttons(GTK_DIALOG(box), "Cancel", GTK_RESPONSE_CANCEL, "OK", GTK_RESPONSE_OK,
+                           nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+  }
+  if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
+    entry = gtk_entry_new();
+    gtk_widget_set_size_request(entry, 280, -1);
+    const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
+    gtk_entry_set_text(GTK_ENTRY(entry), text ? text : "");
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    gtk_box_pack_end(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box))), entry,
+                     FALSE, FALSE, 0);
+    gtk_widget_show(entry);
+    gtk_window_set_focus(GTK_WINDOW(box), entry);  // typing goes to the field at once
+  }
+  // Closing the dialog by any means, its window's end included, answers the engine.
+  g_object_set_data_full(
+      G_OBJECT(box), kScriptDialogKey, webkit_script_dialog_ref(dialog), +[](gpointer data) {
+        auto* d = static_cast<WebKitScriptDialog*>(data);
+        webkit_script_dialog_close(d);
+        webkit_script_dialog_unref(d);
+      });
+  g_signal_connect(box, "response", G_CALLBACK(answerScriptDialog), entry);
+  gtk_widget_show(box);
+}
+
+}  // namespace brivok

@@ -1,0 +1,16 @@
+#include "gtk/WebContexts.h"
+
+namespace brivok {
+
+WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::string& cacheDir) {
+  WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+      "base-data-directory", dataDir.c_str(), "base-cache-directory", cacheDir.c_str(), nullptr);
+  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
+  webkit_cookie_manager_set_persistent_storage(
+      webkit_website_data_manager_get_cookie_manager(manager),
+      (dataDir + "/cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  g_object_unref(manager);  // the context holds it from here on
+  return context;
+}
+
+}  // namespace brivok

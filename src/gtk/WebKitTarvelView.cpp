@@ -1,0 +1,77 @@
+#include "gtk/WebKitTarvelView.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/AppDelegate.h"
+#include "gtk/PagePolicy.h"
+#include "gtk/WebContexts.h"
+
+namespace brivok {
+
+namespace {
+
+// The page's numbers are taken as they come, only kept to what a widget can be given.
+int toPixels(double value, double low) {
+  if (std::isnan(value)) return 0;
+  return static_cast<int>(std::lround(std::clamp(value, low, 1e6)));
+}
+
+}  // namespace
+
+WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir,
+                                   const std::string& cacheDir,
+                                   std::function<void(const std::string&)> openOutside)
+    : overlay_(GTK_OVERLAY(g_object_ref(overlay))) {
+  WebKitWebContext* context = newPersistentContext(dataDir, cacheDir);
+  view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
+  g_object_unref(context);  // the view holds it
+  g_object_ref_sink(view_);
+  governor_ = governView(view_, AppDelegate::kTarvelDomain, std::move(openOutside));
+  gtk_widget_set_halign(GTK_WIDGET(view_), GTK_ALIGN_START);
+  gtk_widget_set_valign(GTK_WIDGET(view_), GTK_ALIGN_START);
+  g_signal_connect(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
+  gtk_overlay_add_overlay(overlay_, GTK_WIDGET(view_));
+}
+
+WebKitTarvelView::~WebKitTarvelView() {
+  g_signal_handlers_disconnect_by_data(overlay_, this);
+  g_signal_handlers_disconnect_by_data(view_, governor_);
+  if (gtk_widget_get_parent(GTK_WIDGET(view_)) == GTK_WIDGET(overlay_)) {
+    gtk_container_remove(GTK_CONTAINER(overlay_), GTK_WIDGET(view_));
+  }
+  g_object_unref(view_);
+  g_object_unref(overlay_);
+}
+
+gboolean WebKitTarvelView::childPosition(GtkOverlay*, GtkWidget* child, GdkRectangle* allocation,
+                                         gpointer data) {
+  auto* self = static_cast<WebKitTarvelView*>(data);
+  if (child != GTK_WIDGET(self->view_)) return FALSE;
+  *allocation = self->frame_;
+  return TRUE;
+}
+
+void WebKitTarvelView::loadUrl(const std::string& url) {
+  webkit_web_view_load_uri(view_, url.c_str());
+}
+
+bool WebKitTarvelView::isLoading() const {
+  return webkit_web_view_is_loading(view_);
+}
+
+void WebKitTarvelView::stopLoading() {
+  webkit_web_view_stop_loading(view_);
+}
+
+void WebKitTarvelView::place(double x, double y, double width, double height) {
+  // The overlay's origin is the main view's top left corner, as the page's rectangle is.
+  frame_ = {toPixels(x, -1e6), toPixels(y, -1e6), toPixels(width, 0), toPixels(height, 0)};
+  gtk_widget_queue_resize(GTK_WIDGET(view_));
+}
+
+void WebKitTarvelView::setHidden(bool hidden) {
+  gtk_widget_set_visible(GTK_WIDGET(view_), !hidden);
+}
+
+}  // namespace brivok

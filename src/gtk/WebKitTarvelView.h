@@ -1,0 +1,41 @@
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/TarvelView.h"
+
+namespace brivok {
+
+// The secondary site's view: a child of the main window's overlay, drawn over the main view
+// at the rectangle the page asks for. Its website data persists in its own store; it runs no
+// scripts of the shell and has no channel to it.
+class WebKitTarvelView : public TarvelView {
+ public:
+  WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir, const std::string& cacheDir,
+                   std::function<void(const std::string& url)> openOutside);
+  ~WebKitTarvelView() override;
+  WebKitTarvelView(const WebKitTarvelView&) = delete;
+  WebKitTarvelView& operator=(const WebKitTarvelView&) = delete;
+
+  void loadUrl(const std::string& url) override;
+  bool isLoading() const override;
+  void stopLoading() override;
+  void place(double x, double y, double width, double height) override;
+  void setHidden(bool hidden) override;
+
+  WebKitWebView* view() const { return view_; }
+
+ private:
+  static gboolean childPosition(GtkOverlay*, GtkWidget* child, GdkRectangle* allocation,
+                                gpointer self);
+
+  GtkOverlay* overlay_;  // (a reference held)
+  WebKitWebView* view_ = nullptr;
+  gpointer governor_ = nullptr;
+  GdkRectangle frame_{0, 0, 0, 0};
+};
+
+}  // namespace brivok
