@@ -200,6 +200,14 @@ GtkWidget* GtkSignInWindow::create(WebKitWebView* view, WebKitNavigationAction* 
     return nullptr;
   }
   GtkWidget* popup = webkit_web_view_new_with_related_view(view);
+  // A page that gives no size gets its opener's window size from the engine; remember that
+  // size so it can be told apart from one the page asked for.
+  GtkWidget* opener = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  if (GTK_IS_WINDOW(opener)) {
+    int w = 0, h = 0;
+    gtk_window_get_size(GTK_WINDOW(opener), &w, &h);
+    g_object_set_data(G_OBJECT(popup), "opener-size", GINT_TO_POINTER((w << 16) | (h & 0xffff)));
+  }
   webkit_settings_set_user_agent(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(popup)),
                                  signin::kUserAgent);
   self->watchPage(WEBKIT_WEB_VIEW(popup));
@@ -214,6 +222,10 @@ void GtkSignInWindow::showPopup(WebKitWebView* view) {
   WebKitWindowProperties* properties = webkit_web_view_get_window_properties(view);
   GdkRectangle geometry{0, 0, 0, 0};
   webkit_window_properties_get_geometry(properties, &geometry);
+  const int openerSize = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), "opener-size"));
+  if (openerSize && openerSize == ((geometry.width << 16) | (geometry.height & 0xffff))) {
+    geometry.width = geometry.height = 0;
+  }
   const int width = geometry.width > 0 ? geometry.width : signin::kPopupWidth;
   const int height = geometry.height > 0 ? geometry.height : signin::kPopupHeight;
 

@@ -28,8 +28,7 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
   g_object_unref(context);  // the view holds it
   g_object_ref_sink(view_);
   governor_ = governView(view_, AppDelegate::kTarvelDomain, std::move(openOutside));
-  gtk_widget_set_halign(GTK_WIDGET(view_), GTK_ALIGN_START);
-  gtk_widget_set_valign(GTK_WIDGET(view_), GTK_ALIGN_START);
+  // Filling (the default alignment) so the view takes the whole rectangle it is given.
   g_signal_connect(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
   gtk_overlay_add_overlay(overlay_, GTK_WIDGET(view_));
 }

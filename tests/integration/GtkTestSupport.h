@@ -7,6 +7,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/AppWindow.h"
+#include "platform/UrlOpener.h"
 
 namespace brivok::testing {
 
@@ -75,6 +79,59 @@ inline std::string bodyText(WebKitWebView* view) {
   return evaluate(view, "document.body ? document.body.innerText : ''").value_or("");
 }
 
+// A left click at (x, y) of a widget, delivered as the windowing system would: pages take it
+// for a user's gesture.
+inline void clickAt(GtkWidget* widget, int x, int y) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  GdkDevice* pointer =
+      gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(window)));
+  for (GdkEventType type : {GDK_MOTION_NOTIFY, GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    event->any.window = GDK_WINDOW(g_object_ref(window));
+    event->any.send_event = TRUE;
+    if (type == GDK_MOTION_NOTIFY) {
+      event->motion.x = x;
+      event->motion.y = y;
+      event->motion.time = GDK_CURRENT_TIME;
+    } else {
+      event->button.x = x;
+      event->button.y = y;
+      event->button.button = 1;
+      event->button.time = GDK_CURRENT_TIME;
+    }
+    gdk_event_set_device(event, pointer);
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+    pause(0.05);
+  }
+}
+
+// The first widget under `root` (itself included) for which `match` holds.
+inline GtkWidget* findWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& match) {
+  if (match(root)) return root;
+  GtkWidget* found = nullptr;
+  if (GTK_IS_CONTAINER(root)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    for (GList* c = children; c && !found; c = c->next)
+      found = findWidget(GTK_WIDGET(c->data), match);
+    g_list_free(children);
+  }
+  return found;
+}
+
+// The first shown top-level window for which `match` holds.
+inline GtkWidget* findWindow(const std::function<bool(GtkWindow*)>& match) {
+  GtkWidget* found = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l && !found; l = l->next) {
+    if (gtk_widget_get_visible(GTK_WIDGET(l->data)) && match(GTK_WINDOW(l->data))) {
+      found = GTK_WIDGET(l->data);
+    }
+  }
+  g_list_free(windows);
+  return found;
+}
+
 // The local test sites, served on a free port for the length of a test suite.
 class TestSites {
  public:
@@ -107,6 +164,31 @@ class TestSites {
  private:
   GSubprocess* process_ = nullptr;
   int port_ = 0;
+};
+
+// A plain top-level window around the content under test.
+class ShownWindow : public AppWindow {
+ public:
+  explicit ShownWindow(GtkWidget* content) : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
+    gtk_window_set_default_size(GTK_WINDOW(window_), 800, 600);
+    gtk_container_add(GTK_CONTAINER(window_), content);
+  }
+  ~ShownWindow() override { gtk_widget_destroy(window_); }
+  void present() override {
+    gtk_widget_show_all(window_);
+    ++presented;
+  }
+  GtkWindow* window() const { return GTK_WINDOW(window_); }
+  int presented = 0;
+
+ private:
+  GtkWidget* window_;
+};
+
+class RecordingOpener : public UrlOpener {
+ public:
+  void open(const std::string& url) override { opened.push_back(url); }
+  std::vector<std::string> opened;
 };
 
 }  // namespace brivok::testing

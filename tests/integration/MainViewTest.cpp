@@ -20,33 +20,12 @@ namespace {
 
 using testing::bodyText;
 using testing::evaluate;
+using testing::RecordingOpener;
+using testing::ShownWindow;
 using testing::spin;
 using testing::TempDir;
 using testing::TestSites;
 using testing::waitForPage;
-
-class ShownWindow : public AppWindow {
- public:
-  explicit ShownWindow(GtkWidget* content) : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
-    gtk_window_set_default_size(GTK_WINDOW(window_), 800, 600);
-    gtk_container_add(GTK_CONTAINER(window_), content);
-  }
-  ~ShownWindow() override { gtk_widget_destroy(window_); }
-  void present() override {
-    gtk_widget_show_all(window_);
-    ++presented;
-  }
-  int presented = 0;
-
- private:
-  GtkWidget* window_;
-};
-
-class RecordingOpener : public UrlOpener {
- public:
-  void open(const std::string& url) override { opened.push_back(url); }
-  std::vector<std::string> opened;
-};
 
 TEST(MainView, OutsideAddressesGoToTheDesktopAndTheViewStays) {
   TestSites sites;

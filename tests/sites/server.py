@@ -2,12 +2,14 @@
 
 Pages are reached both as http://127.0.0.1:PORT/ and as http://localhost:PORT/, which the
 browser engine treats as two different origins: enough for cross-origin frames without the
-internet.
+internet. The same pages answer at http://127.0.0.2:PORT/ too: a host the shell counts as an
+outside site.
 """
 
 import http.server
 import os
 import sys
+import threading
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -25,6 +27,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
+    port = server.server_address[1]
+    try:
+        outside = http.server.ThreadingHTTPServer(("127.0.0.2", port), Handler)
+        outside.daemon_threads = True
+        threading.Thread(target=outside.serve_forever, args=(0.2,), daemon=True).start()
+    except OSError:
+        pass  # tests that need the outside host then fail to reach it
     sys.stdout.write("%d\n" % server.server_address[1])
     sys.stdout.flush()
     try:

@@ -100,6 +100,94 @@ document.getElementById("job-form").addEventListener("submit", async (event) => 
   refreshJobs();
 });
 
+// Sign-in: the app answers through window.brivokSignedIn. The password never reaches the page text.
+const signins = new Map();
+function showSignIns() {
+  const list = document.getElementById("signins");
+  list.replaceChildren();
+  for (const [id, entry] of signins) {
+    const item = document.createElement("li");
+    const answer = entry.answer;
+    let text = entry.url + " — ";
+    if (!answer) text += "waiting for the sign-in window";
+    else if (answer.cancelled) text += "cancelled";
+    else if (answer.error) text += "failed: " + answer.error;
+    else {
+      const names = (answer.cookies || []).map((c) => c.name);
+      text += "signed in; cookies: " + (names.length ? names.join(", ") : "none") +
+        "; remember: " + (answer.remember ? "yes" : "no") +
+        "; login: " + (answer.login ? "came back" : "none");
+    }
+    item.textContent = text;
+    item.dataset.id = id;
+    list.append(item);
+  }
+}
+window.brivokSignedIn = (answer) => {
+  if (!answer || !signins.has(answer.id)) return;
+  signins.get(answer.id).answer = answer;
+  showSignIns();
+};
+let nextSignIn = 1;
+document.getElementById("signin-form").addEventListener("submit", (event) => {
+  event.preventDefault();
+  const url = document.getElementById("signin-url").value;
+  const title = document.getElementById("signin-title-text").value || "Sign in";
+  const key = document.getElementById("signin-key").value;
+  const domains = document.getElementById("signin-domains").value
+    .split(",").map((d) => d.trim()).filter((d) => d);
+  const id = "signin-" + nextSignIn++;
+  if (!post({ action: "signin", id, url, title, domains, key })) return;
+  signins.set(id, { url });
+  showSignIns();
+});
+document.getElementById("forget-form").addEventListener("submit", (event) => {
+  event.preventDefault();
+  const key = document.getElementById("forget-key").value;
+  document.getElementById("forget-note").textContent = post({ action: "forgetSignIn", key })
+    ? "The sign-in of “" + key + "” was forgotten."
+    : "Sign-ins can only be forgotten in the Brivok app.";
+});
+
+// Paths: the app answers through window.brivokPickedPaths, with [] when the chooser was cancelled.
+window.brivokPickedPaths = (paths) => {
+  const list = document.getElementById("paths");
+  list.replaceChildren();
+  if (!Array.isArray(paths) || paths.length === 0) {
+    const item = document.createElement("li");
+    item.textContent = "Nothing was chosen.";
+    list.append(item);
+    return;
+  }
+  for (const path of paths) {
+    const item = document.createElement("li");
+    item.textContent = path;
+    list.append(item);
+  }
+};
+document.getElementById("pick").addEventListener("click", () => post({ action: "pickPaths" }));
+
+// Tarvel: the app places its view over the region; a moved region is posted again.
+let tarvelShown = false;
+function postTarvel(reload) {
+  const r = document.getElementById("tarvel-region").getBoundingClientRect();
+  post({ action: "tarvel", visible: tarvelShown, rect: [r.x, r.y, r.width, r.height], reload });
+}
+document.getElementById("tarvel-show").addEventListener("click", () => { tarvelShown = true; postTarvel(false); });
+document.getElementById("tarvel-hide").addEventListener("click", () => { tarvelShown = false; postTarvel(false); });
+document.getElementById("tarvel-reload").addEventListener("click", () => { tarvelShown = true; postTarvel(true); });
+document.getElementById("tarvel-grow").addEventListener("click", () => {
+  document.getElementById("tarvel-region").classList.toggle("tall");
+  if (tarvelShown) postTarvel(false);
+});
+let tarvelFrame = 0;
+function followRegion() {
+  if (!tarvelShown || tarvelFrame) return;
+  tarvelFrame = requestAnimationFrame(() => { tarvelFrame = 0; postTarvel(false); });
+}
+window.addEventListener("scroll", followRegion, { passive: true });
+window.addEventListener("resize", followRegion);
+
 refreshJobs();
 setInterval(refreshJobs, 2000);
 api("/api/page/state", { native, prefs }).catch(() => {});

@@ -1,0 +1,298 @@
+#include <gtk/gtk.h>
+
+#include <filesystem>
+#include <set>
+
+#include "GtkTestSupport.h"
+#include "TempDir.h"
+#include "app/AppDelegate.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/GtkPathChooser.h"
+#include "gtk/WebKitMainView.h"
+#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitTarvelView.h"
+#include "signin/SignInController.h"
+
+namespace brivok {
+namespace {
+
+using testing::clickAt;
+using testing::evaluate;
+using testing::findWidget;
+using testing::findWindow;
+using testing::spin;
+using testing::TempDir;
+using testing::TestSites;
+using testing::waitForPage;
+
+// The open dialog that belongs to `parent`.
+GtkWidget* dialogOf(GtkWindow* parent) {
+  return findWindow([parent](GtkWindow* w) { return gtk_window_get_transient_for(w) == parent; });
+}
+
+// The main view, the secondary view's overlay and the delegate, on a local page.
+struct PageFixture : ::testing::Test {
+  TestSites sites;
+  TempDir dir;
+  std::shared_ptr<GlibEventLoop> loop = std::make_shared<GlibEventLoop>();
+  std::shared_ptr<testing::RecordingOpener> opener = std::make_shared<testing::RecordingOpener>();
+  std::shared_ptr<WebKitMainView> view =
+      std::make_shared<WebKitMainView>([](const std::string&) {});
+  GtkWidget* overlay = gtk_overlay_new();
+  std::unique_ptr<testing::ShownWindow> window;
+  std::shared_ptr<GtkPathChooser> chooser;
+  std::shared_ptr<AppDelegate> delegate;
+
+  void SetUp() override {
+    view->setOpenOutside([this](const std::string& url) { opener->open(url); });
+    gtk_container_add(GTK_CONTAINER(overlay), view->widget());
+    window = std::make_unique<testing::ShownWindow>(overlay);
+    chooser = std::make_shared<GtkPathChooser>(window->window());
+    AppDelegate::Parts parts{
+        loop,   nullptr, view,   std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
+        opener, nullptr, nullptr};
+    parts.pathChooser = chooser;
+    parts.makeTarvelView = [this] {
+      return std::make_shared<WebKitTarvelView>(
+          GTK_OVERLAY(overlay), dir / "data/default", dir / "cache/default",
+          [this](const std::string& url) { opener->open(url); });
+    };
+    parts.tarvelUrl = sites.origin() + "/tarvel.html";
+    delegate = AppDelegate::create(std::move(parts));
+    window->present();
+  }
+  void load(const std::string& path) {
+    view->loadUrl(sites.origin() + path);
+    ASSERT_TRUE(waitForPage(view->view(), sites.origin() + path));
+  }
+  // Waits for the page's dialog, answers it, and gives the page's result as JSON.
+  std::string answerDialog(int response, const char* typed = nullptr) {
+    GtkWidget* dialog = nullptr;
+    spin([&] { return (dialog = dialogOf(window->window())) != nullptr; }, 10);
+    if (!dialog) return "no dialog";
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+    if (typed) {
+      GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog));
+      EXPECT_TRUE(focus && GTK_IS_ENTRY(focus));  // typing goes straight to the field
+      if (focus && GTK_IS_ENTRY(focus)) gtk_entry_set_text(GTK_ENTRY(focus), typed);
+    }
+    gtk_dialog_response(GTK_DIALOG(dialog), response);
+    std::string result;
+    spin(
+        [&] {
+          result = evaluate(view->view(),
+                            "window.results.length ? JSON.stringify(window.results.pop()) : ''")
+                       .value_or("");
+          return result != "\"\"";
+        },
+        10);
+    return result;
+  }
+};
+
+TEST_F(PageFixture, DialogsAnswerThePageWhenClosedAndTheWindowKeepsRunning) {
+  load("/dialogs.html");
+  evaluate(view->view(), "later(() => prompt('Your name?', 'Ann')); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_OK, ""), "\"\\\"\\\"\"");  // emptied and OK: "", not null
+  evaluate(view->view(), "later(() => prompt('Your name?')); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_OK, "Zo\u00eb \"Q\""),
+            "\"\\\"Zo\u00eb \\\\\\\"Q\\\\\\\"\\\"\"");
+  evaluate(view->view(), "later(() => prompt('Your name?', 'Ann')); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_DELETE_EVENT), "\"null\"");
+  evaluate(view->view(), "later(() => confirm('Sure?')); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_OK), "\"true\"");
+  evaluate(view->view(), "later(() => confirm('Sure?')); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_CANCEL), "\"false\"");
+  evaluate(view->view(), "later(() => alert('Done') || 'closed'); 1");
+  EXPECT_EQ(answerDialog(GTK_RESPONSE_OK), "\"\\\"closed\\\"\"");
+}
+
+TEST_F(PageFixture, FileInputAndNewWindowLinksFollowTheShellsRules) {
+  load("/dialogs.html");
+  const auto file = dir / "notes caf\u00e9.txt";
+  testing::writeFile(file, "x");
+  clickAt(view->widget(), 100, 20);  // the file input, multiple
+  GtkWidget* chooser = nullptr;
+  ASSERT_TRUE(spin([&] { return (chooser = dialogOf(window->window())) != nullptr; }, 10));
+  ASSERT_TRUE(GTK_IS_FILE_CHOOSER(chooser));
+  EXPECT_TRUE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
+  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
+  gtk_file_chooser_select_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
+  ASSERT_TRUE(spin(
+      [&] {
+        GSList* files = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(chooser));
+        const bool ready = files != nullptr;
+        g_slist_free_full(files, g_free);
+        return ready;
+      },
+      10));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(spin([&] { return evaluate(view->view(), "window.chosen") != "undefined"; }, 10));
+  EXPECT_EQ(evaluate(view->view(), "window.chosen"), "[\"notes caf\u00e9.txt\"]");
+
+  // Clicked links to a new window: outside goes to the desktop, local opens nothing.
+  clickAt(view->widget(), 100, 60);
+  ASSERT_TRUE(spin([&] { return !opener->opened.empty(); }, 10));
+  EXPECT_EQ(opener->opened, (std::vector<std::string>{"https://outside.example/from-blank"}));
+  clickAt(view->widget(), 100, 100);
+  testing::pause(0.5);
+  EXPECT_EQ(opener->opened.size(), 1u);
+  EXPECT_EQ(webkit_web_view_get_uri(view->view()), sites.origin() + "/dialogs.html");
+}
+
+TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
+  load("/dialogs.html");
+  auto send = [&](const std::string& json) { delegate->receiveScriptMessage(json); };
+  send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
+  EXPECT_FALSE(delegate->tarvelView());
+  send(R"({"action":"tarvel","visible":true,"rect":[20,100,300,200]})");
+  ASSERT_TRUE(delegate->tarvelView());
+  WebKitWebView* tarvel = static_cast<WebKitTarvelView*>(delegate->tarvelView().get())->view();
+  ASSERT_TRUE(waitForPage(tarvel, sites.origin() + "/tarvel.html"));
+  // Where the view is drawn, in the main view's coordinates.
+  auto placed = [&](int x, int y, int w, int h) {
+    return spin(
+        [&] {
+          GtkAllocation a;
+          gtk_widget_get_allocation(GTK_WIDGET(tarvel), &a);
+          int left = -1, top = -1;
+          gtk_widget_translate_coordinates(GTK_WIDGET(tarvel), view->widget(), 0, 0, &left, &top);
+          return gtk_widget_get_mapped(GTK_WIDGET(tarvel)) && left == x && top == y &&
+                 a.width == w && a.height == h;
+        },
+        5);
+  };
+  EXPECT_TRUE(placed(20, 100, 300, 200));
+  evaluate(tarvel, "window.marker = 'kept'; 1");
+
+  send(R"({"action":"tarvel","visible":true,"rect":[40.4,10,320.6,150]})");
+  EXPECT_TRUE(placed(40, 10, 321, 150));
+  send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
+  EXPECT_TRUE(spin([&] { return !gtk_widget_get_visible(GTK_WIDGET(tarvel)); }, 5));
+  send(R"({"action":"tarvel","visible":true,"rect":[-5,0,1e300,-3]})");  // kept in bounds
+  EXPECT_TRUE(spin([&] { return gtk_widget_get_mapped(GTK_WIDGET(tarvel)); }, 5));
+  EXPECT_EQ(evaluate(tarvel, "window.marker"), "\"kept\"");
+
+  // An outside link leaves for the desktop; the view keeps its page.
+  evaluate(tarvel, "document.getElementById('away').click(); 1");
+  ASSERT_TRUE(spin([&] { return !opener->opened.empty(); }, 10));
+  EXPECT_EQ(opener->opened.back(), sites.origin("127.0.0.2") + "/frame.html");
+  EXPECT_EQ(webkit_web_view_get_uri(tarvel), sites.origin() + "/tarvel.html");
+
+  send(R"({"action":"tarvel","visible":true,"rect":[0,0,200,100],"reload":true})");
+  ASSERT_TRUE(spin([&] { return evaluate(tarvel, "window.marker") == "undefined"; }, 10));
+  EXPECT_TRUE(placed(0, 0, 200, 100));
+  EXPECT_TRUE(std::filesystem::exists(dir / "data/default"));
+}
+
+// Picks `paths` in the system chooser the path picker opens from its `button`.
+void addInChooser(GtkWidget* picker, const char* button, const std::vector<std::string>& paths) {
+  gtk_button_clicked(GTK_BUTTON(findWidget(
+      picker, [button](GtkWidget* w) { return g_strcmp0(gtk_widget_get_name(w), button) == 0; })));
+  GtkWidget* chooser = nullptr;
+  ASSERT_TRUE(spin([&] { return (chooser = dialogOf(GTK_WINDOW(picker))) != nullptr; }, 10));
+  for (const auto& path : paths) {
+    gtk_file_chooser_select_filename(GTK_FILE_CHOOSER(chooser), path.c_str());
+  }
+  // Until it has read the folder, a folder chooser reports the folder itself as chosen.
+  ASSERT_TRUE(spin(
+      [&] {
+        GSList* files = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(chooser));
+        std::vector<std::string> chosen;
+        for (GSList* f = files; f; f = f->next) chosen.emplace_back(static_cast<char*>(f->data));
+        g_slist_free_full(files, g_free);
+        return chosen == paths;
+      },
+      10));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+}
+
+TEST_F(PageFixture, PickedFoldersAndFilesComeBackInOrderAndCancelGivesAnEmptyList) {
+  load("/dialogs.html");
+  evaluate(view->view(),
+           "window.picked = []; window.brivokPickedPaths = (p) => window.picked.push(p); 1");
+  const auto quoted = dir / "say \"hi\"";
+  const auto accented = dir / "caf\u00e9";
+  std::filesystem::create_directories(quoted);
+  std::filesystem::create_directories(accented);
+  testing::writeFile(dir / "a.txt", "a");
+
+  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");
+  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");  // the same chooser comes forward
+  GtkWidget* picker = chooser->dialog();
+  ASSERT_TRUE(picker);
+  EXPECT_EQ(dialogOf(window->window()), picker);
+  EXPECT_FALSE(gtk_widget_get_sensitive(
+      gtk_dialog_get_widget_for_response(GTK_DIALOG(picker), GTK_RESPONSE_ACCEPT)));
+  addInChooser(picker, "add-folders", {quoted});
+  addInChooser(picker, "add-files", {dir / "a.txt"});
+  addInChooser(picker, "add-folders", {accented});
+  addInChooser(picker, "add-folders", {quoted});  // chosen twice, listed once
+  ASSERT_TRUE(spin([&] { return !dialogOf(GTK_WINDOW(picker)); }, 5));
+  gtk_dialog_response(GTK_DIALOG(picker), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(spin([&] { return evaluate(view->view(), "window.picked.length") == "1"; }, 10));
+  const auto picked = nlohmann::json::parse(*evaluate(view->view(), "window.picked[0]"));
+  EXPECT_EQ(picked, (nlohmann::json{quoted, dir / "a.txt", accented}));
+
+  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");
+  ASSERT_TRUE(chooser->dialog());
+  gtk_widget_destroy(chooser->dialog());  // closed by the window manager
+  ASSERT_TRUE(spin([&] { return evaluate(view->view(), "window.picked.length") == "2"; }, 10));
+  EXPECT_EQ(evaluate(view->view(), "window.picked[1]"), "[]");
+}
+
+TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
+  TestSites sites;
+  TempDir dir;
+  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  const std::string page = sites.origin() + "/consent.html";
+  bool ended = false;
+  auto c = SignInController::create(windows, page, "Consent", {}, "", std::nullopt);
+  c->onFinish = [&](const std::optional<nlohmann::json>&, const std::string&) { ended = true; };
+  c->show();
+  GtkWidget* signIn =
+      findWindow([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Consent") == 0; });
+  ASSERT_TRUE(signIn);
+  auto* view =
+      WEBKIT_WEB_VIEW(findWidget(signIn, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }));
+  ASSERT_TRUE(waitForPage(view, page));
+  auto popup = [&] {
+    return findWindow([&](GtkWindow* w) {
+      return GTK_WIDGET(w) != signIn &&
+             findWidget(GTK_WIDGET(w), [](GtkWidget* x) { return WEBKIT_IS_WEB_VIEW(x); });
+    });
+  };
+
+  // An alert does not hold the application: the loop runs and the page waits for the answer.
+  clickAt(GTK_WIDGET(view), 100, 100);
+  GtkWidget* alert = nullptr;
+  ASSERT_TRUE(spin([&] { return (alert = dialogOf(GTK_WINDOW(signIn))) != nullptr; }, 10));
+  EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(alert)));
+  gtk_dialog_response(GTK_DIALOG(alert), GTK_RESPONSE_OK);
+  ASSERT_TRUE(spin([&] { return evaluate(view, "window.alerted") == "true"; }, 10));
+
+  clickAt(GTK_WIDGET(view), 100, 20);  // sized
+  GtkWidget* sized = nullptr;
+  ASSERT_TRUE(spin([&] { return (sized = popup()) != nullptr; }, 10));
+  int w = 0, h = 0;
+  gtk_window_get_default_size(GTK_WINDOW(sized), &w, &h);
+  EXPECT_EQ(w, 400);
+  EXPECT_EQ(h, 300);
+  auto* popupView =
+      WEBKIT_WEB_VIEW(findWidget(sized, [](GtkWidget* x) { return WEBKIT_IS_WEB_VIEW(x); }));
+  ASSERT_TRUE(waitForPage(popupView, sites.origin() + "/popup.html"));
+  clickAt(GTK_WIDGET(popupView), 100, 20);  // agrees and closes itself
+  ASSERT_TRUE(spin([&] { return popup() == nullptr; }, 10));
+
+  clickAt(GTK_WIDGET(view), 100, 60);  // no size given
+  GtkWidget* plain = nullptr;
+  ASSERT_TRUE(spin([&] { return (plain = popup()) != nullptr; }, 10));
+  gtk_window_get_default_size(GTK_WINDOW(plain), &w, &h);
+  EXPECT_EQ(w, 520);
+  EXPECT_EQ(h, 680);
+  c->cancelSignIn();
+  ASSERT_TRUE(spin([&] { return ended && popup() == nullptr; }, 10));
+}
+
+}  // namespace
+}  // namespace brivok
