@@ -1,0 +1,191 @@
+// Sign-in window costs, measured on the local login site under a virtual display:
+//  - time from the page's "signin" message to the sign-in page's load finished, against
+//    loading the same page in a fresh web view with a fresh context, in the same run;
+//  - memory of one open sign-in window (proportional set size of the shell's growth and of
+//    the engine processes the window started).
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/WebKitMainView.h"
+#include "gtk/WebKitSignInWindows.h"
+
+using namespace brivok;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void spinUntil(const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!done() && Clock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
+}
+
+bool waitForFinish(WebKitWebView* view) {
+  bool finished = false;
+  const gulong id = g_signal_connect(view, "load-changed",
+                                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer f) {
+                                       if (e == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(f) = true;
+                                     }),
+                                     &finished);
+  spinUntil([&] { return finished; });
+  g_signal_handler_disconnect(view, id);
+  return finished;
+}
+
+WebKitWebView* viewIn(const char* title) {
+  WebKitWebView* found = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l && !found; l = l->next) {
+    if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), title) != 0) continue;
+    std::function<void(GtkWidget*)> walk = [&](GtkWidget* w) {
+      if (WEBKIT_IS_WEB_VIEW(w)) found = WEBKIT_WEB_VIEW(w);
+      if (!found && GTK_IS_CONTAINER(w))
+        gtk_container_foreach(
+            GTK_CONTAINER(w),
+            [](GtkWidget* c, gpointer f) {
+              (*static_cast<std::function<void(GtkWidget*)>*>(f))(c);
+            },
+            &walk);
+    };
+    walk(GTK_WIDGET(l->data));
+  }
+  g_list_free(windows);
+  return found;
+}
+
+// Proportional set size of a process, in KiB (0 when it cannot be read).
+long pssKiB(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string key;
+  long value = 0;
+  while (in >> key) {
+    if (key == "Pss:") {
+      in >> value;
+      return value;
+    }
+    in.ignore(1 << 20, '\n');
+  }
+  return 0;
+}
+
+std::set<int> children() {
+  std::set<int> out;
+  const int self = getpid();
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    int ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == self) out.insert(std::stoi(name));
+  }
+  return out;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  gtk_init(&argc, &argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: signin_bench SITE_ORIGIN DATA_DIR [ROUNDS]\n");
+    return 2;
+  }
+  const std::string page = std::string(argv[1]) + "/login.html";
+  const std::string dataDir = argv[2];
+  const int rounds = argc > 3 ? std::atoi(argv[3]) : 10;
+
+  auto loop = std::make_shared<GlibEventLoop>();
+  auto mainView = std::make_shared<WebKitMainView>([](const std::string&) {});
+  GtkWidget* mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_container_add(GTK_CONTAINER(mainWindow), mainView->widget());
+  gtk_widget_show_all(mainWindow);
+  struct Window : AppWindow {
+    void present() override {}
+  };
+  auto signIns = std::make_shared<WebKitSignInWindows>(dataDir + "/data", dataDir + "/cache");
+  auto delegate = AppDelegate::create(
+      {loop, nullptr, mainView, std::make_shared<Window>(), nullptr, nullptr, signIns});
+
+  std::vector<double> signIn, fresh;
+  for (int i = 0; i <= rounds; ++i) {
+    // Sign-in window on a key of its own, so its store is as new as the fresh context.
+    const std::string id = "bench-" + std::to_string(i);
+    nlohmann::json message = {
+        {"action", "signin"}, {"id", id}, {"url", page}, {"title", id}, {"key", id}};
+    auto start = Clock::now();
+    delegate->receiveScriptMessage(message.dump());
+    WebKitWebView* view = viewIn(id.c_str());
+    if (!view || !waitForFinish(view)) {
+      std::fprintf(stderr, "the sign-in page did not load\n");
+      return 1;
+    }
+    const double a = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    delegate->signIns().at(id)->cancelSignIn();
+
+    start = Clock::now();
+    WebKitWebContext* context = webkit_web_context_new_ephemeral();
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window), 1040, 780);
+    GtkWidget* plain = webkit_web_view_new_with_context(context);
+    gtk_container_add(GTK_CONTAINER(window), plain);
+    gtk_widget_show_all(window);
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(plain), page.c_str());
+    if (!waitForFinish(WEBKIT_WEB_VIEW(plain))) return 1;
+    const double b = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    gtk_widget_destroy(window);
+    g_object_unref(context);
+    if (i == 0) continue;  // the first round warms the caches of both
+    signIn.push_back(a);
+    fresh.push_back(b);
+  }
+  std::printf("sign-in message to page loaded: median %.1f ms\n", median(signIn));
+  std::printf("fresh view, fresh context:      median %.1f ms\n", median(fresh));
+  std::printf("ratio: %.2f (%d rounds)\n", median(signIn) / median(fresh), rounds);
+
+  // Memory of one open window: let earlier rounds' engine processes end first.
+  for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+  g_usleep(2000000);
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  const std::set<int> before = children();
+  const long selfBefore = pssKiB(getpid());
+  nlohmann::json message = {{"action", "signin"},
+                            {"id", "memory"},
+                            {"url", page},
+                            {"title", "memory"},
+                            {"key", "memory"}};
+  delegate->receiveScriptMessage(message.dump());
+  waitForFinish(viewIn("memory"));
+  g_usleep(500000);
+  long engine = 0;
+  for (int pid : children()) {
+    if (!before.count(pid)) engine += pssKiB(pid);
+  }
+  const long growth = pssKiB(getpid()) - selfBefore;
+  std::printf("one open sign-in window: %.1f MiB (engine processes %.1f MiB, shell %+.1f MiB)\n",
+              (engine + growth) / 1024.0, engine / 1024.0, growth / 1024.0);
+  delegate->signIns().at("memory")->cancelSignIn();
+  return 0;
+}
