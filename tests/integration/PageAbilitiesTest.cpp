@@ -41,6 +41,7 @@ struct PageFixture : ::testing::Test {
   GtkWidget* overlay = gtk_overlay_new();
   std::unique_ptr<testing::ShownWindow> window;
   std::shared_ptr<GtkPathChooser> chooser;
+  std::shared_ptr<WebKitSignInWindows> signIns;
   std::shared_ptr<AppDelegate> delegate;
 
   void SetUp() override {
@@ -48,9 +49,10 @@ struct PageFixture : ::testing::Test {
     gtk_container_add(GTK_CONTAINER(overlay), view->widget());
     window = std::make_unique<testing::ShownWindow>(overlay);
     chooser = std::make_shared<GtkPathChooser>(window->window());
+    signIns = std::make_shared<WebKitSignInWindows>(dir / "data", dir / "cache");
     AppDelegate::Parts parts{
         loop,   nullptr, view,   std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
-        opener, nullptr, nullptr};
+        opener, nullptr, signIns};
     parts.pathChooser = chooser;
     parts.makeTarvelView = [this] {
       return std::make_shared<WebKitTarvelView>(
@@ -239,6 +241,61 @@ TEST_F(PageFixture, PickedFoldersAndFilesComeBackInOrderAndCancelGivesAnEmptyLis
   gtk_widget_destroy(chooser->dialog());  // closed by the window manager
   ASSERT_TRUE(spin([&] { return evaluate(view->view(), "window.picked.length") == "2"; }, 10));
   EXPECT_EQ(evaluate(view->view(), "window.picked[1]"), "[]");
+}
+
+// Presses the button with this label in a window.
+void press(GtkWidget* window, const char* label) {
+  GtkWidget* button = findWidget(window, [label](GtkWidget* w) {
+    return GTK_IS_BUTTON(w) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), label) == 0;
+  });
+  ASSERT_TRUE(button) << label;
+  gtk_button_clicked(GTK_BUTTON(button));
+}
+
+TEST_F(PageFixture, SignInAnswersThePageSignedInOrCancelled) {
+  load("/dialogs.html");
+  evaluate(view->view(), "window.answers = []; window.brivokSignedIn = (a) => answers.push(a); 1");
+  const std::string page = sites.origin() + "/login.html";
+  auto open = [&](const char* id) {
+    delegate->receiveScriptMessage(nlohmann::json{
+        {"action", "signin"},
+        {"id", id},
+        {"url", page},
+        {"title", "Work account"},
+        {"domains", {"127.0.0.1"}},
+        {"key", "work"}}.dump());
+    return findWindow(
+        [](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Work account") == 0; });
+  };
+  auto answers = [&] { return evaluate(view->view(), "answers.length").value_or(""); };
+
+  GtkWidget* signIn = open("first");
+  ASSERT_TRUE(signIn);
+  auto* signInView =
+      WEBKIT_WEB_VIEW(findWidget(signIn, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }));
+  ASSERT_TRUE(waitForPage(signInView, page));
+  evaluate(signInView, "user.value = 'ann'; pass.value = 'pw'; go.click(); 1");
+  ASSERT_TRUE(spin([&] { return delegate->signIns().at("first")->typed().size() == 2; }));
+  testing::pause(0.3);
+  press(signIn, "I'm signed in");
+  ASSERT_TRUE(spin([&] { return answers() == "1"; }));
+  const auto first = nlohmann::json::parse(*evaluate(view->view(), "answers[0]"));
+  EXPECT_EQ(first["id"], "first");
+  EXPECT_EQ(first["remember"], true);
+  EXPECT_EQ(first["login"]["username"], "ann");
+  std::set<std::string> names;
+  for (const auto& cookie : first["cookies"]) names.insert(cookie["name"]);
+  EXPECT_EQ(names, (std::set<std::string>{"sid", "visit"}));
+  EXPECT_TRUE(delegate->signIns().empty());
+
+  // Closed by its window's close button: the page hears it was cancelled.
+  signIn = open("second");
+  ASSERT_TRUE(signIn);
+  gtk_window_close(GTK_WINDOW(signIn));
+  ASSERT_TRUE(spin([&] { return answers() == "2"; }));
+  EXPECT_EQ(evaluate(view->view(), "answers[1]"), R"({"cancelled":true,"id":"second"})");
+  EXPECT_FALSE(findWindow(
+      [](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Work account") == 0; }));
 }
 
 TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
