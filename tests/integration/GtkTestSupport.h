@@ -132,6 +132,15 @@ inline GtkWidget* findWindow(const std::function<bool(GtkWindow*)>& match) {
   return found;
 }
 
+// The web view in the shown window with this title.
+inline WebKitWebView* webViewIn(const char* title) {
+  GtkWidget* window =
+      findWindow([title](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), title) == 0; });
+  return window ? WEBKIT_WEB_VIEW(
+                      findWidget(window, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }))
+                : nullptr;
+}
+
 // The local test sites, served on a free port for the length of a test suite.
 class TestSites {
  public:

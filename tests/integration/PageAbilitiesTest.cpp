@@ -366,11 +366,8 @@ TEST(SignInWindow, TwoStepLoginKeepsTheNameFromTheFirstPage) {
   auto c = SignInController::create(windows, page, "Two steps", {"127.0.0.1"}, "two", std::nullopt);
   c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
   c->show();
-  GtkWidget* window =
-      findWindow([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Two steps") == 0; });
-  ASSERT_TRUE(window);
-  auto* view =
-      WEBKIT_WEB_VIEW(findWidget(window, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }));
+  WebKitWebView* view = testing::webViewIn("Two steps");
+  ASSERT_TRUE(view);
   ASSERT_TRUE(waitForPage(view, page));
   evaluate(view, "user.value = 'ann@example.com'; next.click(); 1");
   ASSERT_TRUE(spin([&] { return evaluate(view, "!!document.getElementById('user')") == "false"; }));
