@@ -34,14 +34,19 @@ void AppDelegate::willTerminate() {
 }
 
 void AppDelegate::backendReady(const std::string& url) {
-  parts_.webView->loadUrl(url);
+  loadWithLimit(*parts_.webView, url, loadLimit_);
+}
+
+void AppDelegate::loadWithLimit(PageLoader& view, const std::string& url,
+                                EventLoop::TaskId& limit) {
+  view.loadUrl(url);
+  if (limit) parts_.loop->cancel(limit);
+  // The view and the slot belong to this delegate, so they live as long as it does.
   std::weak_ptr<AppDelegate> weak = weak_from_this();
-  if (loadLimit_) parts_.loop->cancel(loadLimit_);
-  loadLimit_ = parts_.loop->postDelayed(kPageLoadLimit, [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->loadLimit_ = 0;
-    if (self->parts_.webView->isLoading()) self->parts_.webView->stopLoading();
+  limit = parts_.loop->postDelayed(kPageLoadLimit, [weak, &view, &limit] {
+    if (!weak.lock()) return;
+    limit = 0;
+    if (view.isLoading()) view.stopLoading();
   });
 }
 
@@ -155,15 +160,7 @@ void AppDelegate::showTarvel(bool visible, const std::vector<double>& cssRect, b
 }
 
 void AppDelegate::loadTarvel() {
-  tarvelView_->loadUrl(parts_.tarvelUrl);
-  std::weak_ptr<AppDelegate> weak = weak_from_this();
-  if (tarvelLoadLimit_) parts_.loop->cancel(tarvelLoadLimit_);
-  tarvelLoadLimit_ = parts_.loop->postDelayed(kPageLoadLimit, [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->tarvelLoadLimit_ = 0;
-    if (self->tarvelView_->isLoading()) self->tarvelView_->stopLoading();
-  });
+  loadWithLimit(*tarvelView_, parts_.tarvelUrl, tarvelLoadLimit_);
 }
 
 void AppDelegate::pickPaths() {

@@ -79,6 +79,8 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
   void answerPickedPaths(const std::vector<std::string>& paths);
   void loadTarvel();
+  // Loads `url` in `view` and gives the load up if it still runs after the page-load limit.
+  void loadWithLimit(PageLoader& view, const std::string& url, EventLoop::TaskId& limit);
 
   Parts parts_;
   EventLoop::TaskId loadLimit_ = 0;

@@ -2,15 +2,13 @@
 
 #include <string>
 
+#include "platform/PageLoader.h"
+
 namespace brivok {
 
 // The secondary site's web view, floating over a region of the main view.
-class TarvelView {
+class TarvelView : public PageLoader {
  public:
-  virtual ~TarvelView() = default;
-  virtual void loadUrl(const std::string& url) = 0;
-  virtual bool isLoading() const = 0;
-  virtual void stopLoading() = 0;
   // Places the view in the main view's coordinates (origin top left), in CSS pixels.
   virtual void place(double x, double y, double width, double height) = 0;
   virtual void setHidden(bool hidden) = 0;
