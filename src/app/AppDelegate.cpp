@@ -57,6 +57,9 @@ void AppDelegate::backendExited(const std::string& message) {
 }
 
 void AppDelegate::showStatus(const std::string& title, const std::string& detail) {
+  // The secondary site belongs to the backend's page; it never floats over the status page.
+  // The page shows it again by asking.
+  if (tarvelView_) tarvelView_->setHidden(true);
   parts_.webView->loadHtml(statusPageHtml(title, detail));
 }
 
@@ -78,46 +81,24 @@ void AppDelegate::openExternal(const std::string& url) {
   parts_.urlOpener->open(url);
 }
 
-void AppDelegate::openSignIn(const nlohmann::json& body) {
-  if (!parts_.signInWindows || !body.is_object()) return;
-  const auto idIt = body.find("id");
-  const auto urlIt = body.find("url");
-  if (idIt == body.end() || !idIt->is_string() || urlIt == body.end() || !urlIt->is_string()) {
-    return;
-  }
-  const std::string id = idIt->get<std::string>();
-  const std::string address = urlIt->get<std::string>();
-  const auto url = Url::parse(address);
+void AppDelegate::openSignIn(const SignInRequest& request) {
+  if (!parts_.signInWindows) return;
+  const auto url = Url::parse(request.url);
   if (!url) return;
   if (url->scheme != "https" && url->host != "127.0.0.1" && url->host != "localhost") return;
 
-  if (const auto open = signIns_.find(id); open != signIns_.end()) {
+  if (const auto open = signIns_.find(request.id); open != signIns_.end()) {
     open->second->show();
     return;
   }
-  const auto text = [&body](const char* key, const std::string& fallback) {
-    const auto it = body.find(key);
-    return it != body.end() && it->is_string() ? it->get<std::string>() : fallback;
-  };
-  std::vector<std::string> domains;
-  if (const auto it = body.find("domains"); it != body.end() && it->is_array()) {
-    for (const auto& d : *it) {
-      if (!d.is_string()) {
-        domains.clear();
-        break;
-      }
-      domains.push_back(d.get<std::string>());
-    }
-  }
-  auto controller =
-      SignInController::create(*parts_.signInWindows, address, text("title", "Sign in"), domains,
-                               text("key", ""), std::nullopt);
+  auto controller = SignInController::create(*parts_.signInWindows, request.url, request.title,
+                                             request.domains, request.key, std::nullopt);
   std::weak_ptr<AppDelegate> weak = weak_from_this();
-  controller->onFinish = [weak, id](const std::optional<nlohmann::json>& result,
-                                    const std::string&) {
+  controller->onFinish = [weak, id = request.id](const std::optional<nlohmann::json>& result,
+                                                 const std::string&) {
     if (auto self = weak.lock()) self->answerSignIn(id, result);
   };
-  signIns_[id] = controller;
+  signIns_[request.id] = controller;
   controller->show();
 }
 

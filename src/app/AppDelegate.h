@@ -59,7 +59,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
 
   // BridgeHandler
   void showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) override;
-  void openSignIn(const nlohmann::json& body) override;
+  void openSignIn(const SignInRequest& request) override;
   void pickPaths() override;
   void forgetSignIn(const std::string& key) override;
   void setPref(const std::string& key, const std::string& value) override;

@@ -2,10 +2,13 @@
 
 #include "core/Files.h"
 
+#include <vector>
+
 #include <pwd.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace brivok {
 
@@ -40,6 +43,14 @@ Paths Paths::from(const std::map<std::string, std::string>& env, const std::stri
   std::filesystem::path exe(executable);
   p.resources = (exe.parent_path().parent_path() / "share" / "brivok").lexically_normal().string();
   return p;
+}
+
+void Paths::makePrivate() const {
+  const std::vector<std::string> dirs = {configDir, stateDir, dataDir, cacheDir};
+  for (const auto& dir : dirs) makePrivateDirectory(dir);
+  std::thread([dirs] {
+    for (const auto& dir : dirs) makeTreePrivate(dir);
+  }).detach();
 }
 
 Paths Paths::current() {

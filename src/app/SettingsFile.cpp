@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "core/Files.h"
+#include "core/Json.h"
 
 namespace brivok {
 
@@ -15,27 +16,32 @@ namespace {
 
 constexpr std::size_t kMaxSettingsBytes = 4 * 1024 * 1024;
 
-// Reads the whole file; false when it exists but cannot be read (or is absurdly large).
+// Reads the whole file; false when it exists but cannot be read as the user's own regular
+// file of a sane size. Never blocks: a FIFO or a device in its place is refused, not opened
+// for reading, and a symbolic link is not followed.
 bool readAll(const std::string& path, std::string& out, bool& missing) {
   missing = false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     missing = errno == ENOENT;
     return false;
   }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid() &&
+            static_cast<std::size_t>(st.st_size) <= kMaxSettingsBytes;
   char buffer[16384];
-  for (;;) {
+  while (ok) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || out.size() > kMaxSettingsBytes) {
-      close(fd);
-      return false;
-    }
     if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0 || out.size() + static_cast<std::size_t>(n) > kMaxSettingsBytes) {
+      ok = false;
+    } else {
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
   }
   close(fd);
-  return true;
+  return ok;
 }
 
 }  // namespace
@@ -44,8 +50,9 @@ SettingsFile::State SettingsFile::load(nlohmann::json& object) const {
   std::string text;
   bool missing = false;
   if (!readAll(path_, text, missing)) return missing ? State::Missing : State::Unreadable;
-  object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!object.is_object()) return State::Unreadable;
+  auto parsed = parseJsonObject(text, kMaxSettingsBytes);
+  if (!parsed) return State::Unreadable;
+  object = std::move(*parsed);
   return State::Valid;
 }
 

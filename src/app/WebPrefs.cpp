@@ -40,9 +40,9 @@ Map read(const SettingsStore& store) {
   const auto stored = store.read(kSettingsKey);
   Map prefs;
   if (!stored || !stored->is_object()) return prefs;
+  // One bad entry costs only itself: the next change stores the good ones again.
   for (const auto& [key, value] : stored->items()) {
-    if (!value.is_string()) return {};
-    prefs.emplace(key, value.get<std::string>());
+    if (value.is_string()) prefs.emplace(key, value.get<std::string>());
   }
   return prefs;
 }

@@ -24,7 +24,8 @@ bool isValidKey(std::string_view key);
 // Extended grapheme clusters in UTF-8 text (user-perceived characters).
 std::size_t characterCount(std::string_view text);
 
-// The stored map; empty when nothing is stored or any value is not a string.
+// The stored map without its malformed entries (values that are not strings); empty when
+// nothing usable is stored.
 Map read(const SettingsStore& store);
 
 enum class Change { Refused, Unchanged, Stored, NotSaved };

@@ -3,7 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,6 +32,151 @@ bool isExecutableFile(const std::string& path) {
 
 int openPidfd(pid_t pid) {
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+// A fresh, empty log at every start, private to the user whatever the umask, since the
+// backend's standard error may hold secrets. Whatever stood at the path (a FIFO that would
+// block, a link to another file, an old log) is replaced, never opened or written through.
+int freshLogFile(const std::string& path) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  fchmod(fd, 0600);
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Ends every process that carries this run's token in its environment: what the backend
+// started and left behind, wherever it went. The shell's own web processes never carry it.
+void killDescendants(const std::string& token) {
+  const std::string marker = "BRIVOK_DESKTOP_TOKEN=" + token;
+  const pid_t self = getpid();
+  const uid_t uid = getuid();
+  // A process may fork while the last one is ended: look again until none is left.
+  for (int round = 0; round < 8; ++round) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (!proc) return;
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      const long pid = std::strtol(entry->d_name, &end, 10);
+      if (pid <= 0 || *end != '\0' || pid == self) continue;
+      const std::string dir = std::string("/proc/") + entry->d_name;
+      struct stat st {};
+      if (stat(dir.c_str(), &st) != 0 || st.st_uid != uid) continue;
+      const int fd = open((dir + "/environ").c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      std::string environ;
+      char buffer[8192];
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof buffer)) > 0) environ.append(buffer, n);
+      close(fd);
+      // Entries are separated by NUL; match a whole entry.
+      for (std::size_t at = environ.find(marker); at != std::string::npos;
+           at = environ.find(marker, at + 1)) {
+        const std::size_t after = at + marker.size();
+        if ((at == 0 || environ[at - 1] == '\0') &&
+            (after == environ.size() || environ[after] == '\0')) {
+          found.push_back(static_cast<pid_t>(pid));
+          break;
+        }
+      }
+    }
+    closedir(proc);
+    if (found.empty()) return;
+    for (const pid_t pid : found) kill(pid, SIGKILL);
+    // Those that came back to the shell are its children now: collect them.
+    for (const pid_t pid : found) {
+      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+}
+
+// Everything the child needs, prepared before the fork: after it, the child may only make
+// async-signal-safe calls.
+struct ChildSetup {
+  const char* path;
+  char* const* argv;
+  char* const* envp;
+  int stdoutFd;
+  int logFd;  // -1: standard error goes to /dev/null
+  const char* home;
+  pid_t parent;
+  std::optional<mode_t> umask;
+};
+
+[[noreturn]] void failChild(int errorFd, int error) {
+  [[maybe_unused]] auto n = write(errorFd, &error, sizeof error);
+  _exit(127);
+}
+
+[[noreturn]] void runChild(const ChildSetup& s, int errorFd) {
+  const auto fail = [errorFd](int error) { failChild(errorFd, error); };
+  // Signals the shell handles, ignores or blocks start out at their defaults in the backend,
+  // or SIGTERM would not end it.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
+  }
+  // Its own process group, which stop() signals as a whole.
+  if (setpgid(0, 0) != 0) fail(errno);
+  // The kernel ends the backend when the shell dies, however it dies; a shell that died
+  // before this line leaves no one to wait for.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail(errno);
+  if (getppid() != s.parent) _exit(127);
+  const int null = open("/dev/null", O_RDWR);
+  if (null < 0) fail(errno);
+  if (dup2(null, 0) < 0 || dup2(s.stdoutFd, 1) < 0 || dup2(s.logFd >= 0 ? s.logFd : null, 2) < 0)
+    fail(errno);
+  if (chdir(s.home) != 0) fail(errno);
+  // No other descriptor of the shell reaches the backend; the error pipe closes on exec.
+  if (errorFd > 3) syscall(SYS_close_range, 3u, static_cast<unsigned>(errorFd - 1), 0u);
+  syscall(SYS_close_range, static_cast<unsigned>(errorFd + 1), ~0u, 0u);
+  if (s.umask) umask(*s.umask);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(s.path, s.argv, s.envp);
+  failChild(errorFd, errno);
+}
+
+// Starts the child and waits until it runs the interpreter; 0, or the error that stopped it.
+int spawnChild(const ChildSetup& setup, pid_t& child) {
+  int errorPipe[2];
+  if (pipe2(errorPipe, O_CLOEXEC) != 0) return errno;
+  // No handler of the shell may run in the child before it has reset them.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t pid = fork();
+  if (pid == 0) runChild(setup, errorPipe[1]);
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  close(errorPipe[1]);
+  if (pid < 0) {
+    close(errorPipe[0]);
+    return forkError;
+  }
+  int error = 0;
+  ssize_t n;
+  do {
+    n = read(errorPipe[0], &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  close(errorPipe[0]);
+  if (n == sizeof error) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return error ? error : ECHILD;
+  }
+  child = pid;
+  return 0;
 }
 
 }  // namespace
@@ -110,37 +256,10 @@ void Backend::start() {
     if (onExit) onExit(std::string("Could not start the backend: ") + std::strerror(errno));
     return;
   }
-  // A fresh, empty log at every start; 0600 whatever the umask, since the backend's
-  // standard error may hold secrets. A symlink in its place is not followed.
-  const std::string log = logPath();
-  int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (logFd >= 0) fchmod(logFd, 0600);
-
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // The child leads a process group of its own, which stop() signals as a whole. Signals the
-  // shell ignores or blocks must not stay ignored in the backend, or SIGTERM would not end it.
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(&attr, 0);
-  sigset_t defaults, empty;
-  sigemptyset(&defaults);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGQUIT}) sigaddset(&defaults, sig);
-  sigemptyset(&empty);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setsigmask(&attr, &empty);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  if (logFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addchdir_np(&actions, config_.home.c_str());
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  const int logFd = freshLogFile(logPath());
+  // Orphans of the backend (daemons that left its process group) come back to the shell
+  // rather than to init, so stop() can still find and end them.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   std::vector<std::string> envStrings;
   envStrings.reserve(env.size());
@@ -151,11 +270,11 @@ void Backend::start() {
   for (const auto& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
+  const ChildSetup setup{interpreter.c_str(), argv.data(), envp.data(), pipeFds[1], logFd,
+                         config_.home.c_str(), getpid(), config_.childUmask};
   pid_t child = 0;
-  const int r = posix_spawn(&child, interpreter.c_str(), &actions, &attr, argv.data(), envp.data());
+  const int r = spawnChild(setup, child);
   close(pipeFds[1]);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
 
   if (r != 0) {
     close(pipeFds[0]);
@@ -222,7 +341,10 @@ void Backend::exited(pid_t child) {
 void Backend::stop() {
   if (pid_ <= 0) {
     // The backend ended by itself; whatever it started and left behind ends with the shell.
-    if (group_ > 0) kill(-std::exchange(group_, 0), SIGKILL);
+    if (group_ > 0) {
+      kill(-std::exchange(group_, 0), SIGKILL);
+      killDescendants(token_);
+    }
     return;
   }
   const pid_t child = pid_;
@@ -241,6 +363,7 @@ void Backend::stop() {
     const pid_t waited = waitpid(child, &status, WNOHANG);
     if (waited == child || (waited < 0 && errno != EINTR)) {
       kill(-child, SIGKILL);  // whatever else is left of its group
+      killDescendants(token_);
       if (pidfd >= 0) close(pidfd);
       return;
     }
@@ -256,6 +379,7 @@ void Backend::stop() {
   }
   kill(-child, SIGKILL);
   reap(child);
+  killDescendants(token_);
   if (pidfd >= 0) close(pidfd);
 }
 

@@ -26,6 +26,8 @@ class Backend : public std::enable_shared_from_this<Backend> {
     std::string logPath;    // the backend's log file
     // The environment handed on to the child; the shell's own when absent.
     std::optional<std::map<std::string, std::string>> environment;
+    // The file mode creation mask the backend starts with, when the shell's own is stricter.
+    std::optional<mode_t> childUmask{};
   };
 
   static constexpr const char* kMissingRuntimeMessage =

@@ -19,22 +19,24 @@ OutputProcessor::OutputProcessor(std::string token) : token_(std::move(token)) {
 
 bool OutputProcessor::isBackendAddress(std::string_view address) {
   const auto url = Url::parse(address);
-  if (!url || !url->hasAuthority || url->host.empty()) return false;
+  if (!url || !url->hasAuthority) return false;
   const std::string scheme = asciiLower(url->scheme);
-  return scheme == "http" || scheme == "https";
+  return (scheme == "http" || scheme == "https") &&
+         (url->host == "127.0.0.1" || url->host == "localhost");
 }
 
-OutputProcessor::Result OutputProcessor::feed(std::string_view bytes) {
+OutputProcessor::Result OutputProcessor::feed(std::string_view bytes, bool drained) {
   Result result;
-  std::string text;
-  decoder_.feed(bytes, text);
-  if (text.empty()) return result;
+  const std::string_view text = decoder_.decode(bytes, decoded_);
   if (held_.empty()) {
-    mask(text, false, result.log);
+    result.log = mask(text, false);
   } else {
-    mask(held_ + text, false, result.log);
+    joined_.assign(held_);
+    joined_.append(text);
+    result.log = mask(joined_, false);
   }
-  appendToTail(text, result);
+  // The tail only serves to find the readiness line; once it is found, it is left alone.
+  if (!readyFound_ && !text.empty()) appendToTail(text, drained, result);
   return result;
 }
 
@@ -42,8 +44,13 @@ OutputProcessor::Result OutputProcessor::finish() {
   Result result;
   std::string text;
   decoder_.finish(text);
-  mask(held_ + text, true, result.log);
-  if (!text.empty()) appendToTail(text, result);
+  joined_.assign(held_);
+  joined_.append(text);
+  result.log = mask(joined_, true);
+  if (!readyFound_) {
+    if (!text.empty()) appendToTail(text, true, result);
+    findReadiness(true, result);  // end of output: an unterminated last line is whole
+  }
   return result;
 }
 
@@ -60,11 +67,10 @@ std::size_t OutputProcessor::tokenPieceAt(std::string_view text, std::size_t i) 
   return best;
 }
 
-void OutputProcessor::mask(std::string_view text, bool final, std::string& out) {
-  held_.clear();
+std::string_view OutputProcessor::mask(std::string_view text, bool final) {
   if (token_.empty()) {
-    out.append(text);
-    return;
+    held_.clear();
+    return text;
   }
   // A piece that starts close enough to the end to run into the next chunk is not yet
   // decided; everything before `limit` is.
@@ -75,8 +81,9 @@ void OutputProcessor::mask(std::string_view text, bool final, std::string& out) 
     const std::size_t reach = text.size() > token_.size() ? text.size() - token_.size() : 0;
     limit = std::max(runStart, reach);
   }
-  out.reserve(out.size() + text.size());
-  const bool needPair = std::min(kMinMaskedPiece, token_.size()) >= 2;
+  const std::size_t minPiece = std::min(kMinMaskedPiece, token_.size());
+  const bool needPair = minPiece >= 2;
+  bool copying = false;  // the first masked piece switches from the view to masked_
   std::size_t i = 0;
   std::size_t plainStart = 0;
   while (i < limit) {
@@ -89,52 +96,65 @@ void OutputProcessor::mask(std::string_view text, bool final, std::string& out) 
       continue;
     }
     const std::size_t piece = tokenPieceAt(text, i);
-    if (piece >= std::min(kMinMaskedPiece, token_.size())) {
-      out.append(text.substr(plainStart, i - plainStart));
-      out.append(kTokenMask);
+    if (piece >= minPiece) {
+      if (!copying) {
+        copying = true;
+        masked_.clear();
+      }
+      masked_.append(text.substr(plainStart, i - plainStart));
+      masked_.append(kTokenMask);
       i += piece;
       plainStart = i;
     } else {
       ++i;
     }
   }
-  out.append(text.substr(plainStart, i - plainStart));
+  std::string_view out;
+  if (copying) {
+    masked_.append(text.substr(plainStart, i - plainStart));
+    out = masked_;
+  } else {
+    out = text.substr(0, i);
+  }
+  // `text` may be held_ itself only through joined_, so this never overwrites its own source.
   held_.assign(text.substr(i));
+  return out;
 }
 
-void OutputProcessor::appendToTail(std::string_view text, Result& result) {
+void OutputProcessor::appendToTail(std::string_view text, bool drained, Result& result) {
   const std::size_t chars = codePointCount(text);
-  if (readyFound_ && tailChars_ + chars > kTailLimit && chars >= kTailKept) {
-    // A chunk this long replaces the whole tail; copying it in first would only be undone.
-    tail_.assign(text.substr(offsetOfLastCodePoints(text, kTailKept)));
-    tailChars_ = kTailKept;
-    return;
-  }
   tail_.append(text);
   tailChars_ += chars;
-  if (!readyFound_) {
-    std::size_t start = 0;
-    while (start <= tail_.size()) {
-      std::size_t end = tail_.find('\n', start);
-      if (end == std::string::npos) end = tail_.size();
-      std::string_view line(tail_.data() + start, end - start);
-      if (line.substr(0, kReadyPrefix.size()) == kReadyPrefix) {
-        std::string_view rest = line.substr(kReadyPrefix.size());
-        const auto first = rest.find_first_not_of(" \t");
-        rest = first == std::string_view::npos ? std::string_view{} : rest.substr(first);
-        rest = rest.substr(0, rest.find_last_not_of(" \t") + 1);
-        if (isBackendAddress(rest)) {
-          readyFound_ = true;
-          result.readyUrl = std::string(rest);
-          break;
-        }
-      }
-      start = end + 1;
-    }
-  }
+  findReadiness(drained, result);
   if (tailChars_ > kTailLimit) {
     tail_.erase(0, offsetOfLastCodePoints(tail_, kTailKept));
     tailChars_ = kTailKept;
+  }
+}
+
+void OutputProcessor::findReadiness(bool drained, Result& result) {
+  if (readyFound_) return;
+  std::size_t start = 0;
+  while (start <= tail_.size()) {
+    std::size_t end = tail_.find('\n', start);
+    if (end == std::string::npos) {
+      // The unterminated last line: whole only if nothing more was waiting.
+      if (!drained) return;
+      end = tail_.size();
+    }
+    std::string_view line(tail_.data() + start, end - start);
+    if (line.substr(0, kReadyPrefix.size()) == kReadyPrefix) {
+      std::string_view rest = line.substr(kReadyPrefix.size());
+      const auto first = rest.find_first_not_of(" \t");
+      rest = first == std::string_view::npos ? std::string_view{} : rest.substr(first);
+      rest = rest.substr(0, rest.find_last_not_of(" \t") + 1);
+      if (isBackendAddress(rest)) {
+        readyFound_ = true;
+        result.readyUrl = std::string(rest);
+        return;
+      }
+    }
+    start = end + 1;
   }
 }
 

@@ -28,24 +28,30 @@ class OutputProcessor {
   explicit OutputProcessor(std::string token);
 
   struct Result {
-    std::string log;                      // text to append to the log now
+    // Text to append to the log now: a view of the chunk itself when nothing in it needed
+    // changing, else of the processor's own buffer. Valid until the next call.
+    std::string_view log;
     std::optional<std::string> readyUrl;  // set once, on the chunk that announced the address
   };
 
-  Result feed(std::string_view bytes);
+  // `drained`: nothing more was waiting when this chunk was read. A readiness line without
+  // its line feed counts only then, since otherwise its address may go on in the next read.
+  Result feed(std::string_view bytes, bool drained = true);
   // End of stream: flushes whatever was held back.
   Result finish();
 
   const std::string& tail() const { return tail_; }
   bool ready() const { return readyFound_; }
 
-  // True when `address` is usable as the backend's base address.
+  // True when `address` is one the main view may show as the backend's page: http or https
+  // on 127.0.0.1 or localhost.
   static bool isBackendAddress(std::string_view address);
 
  private:
-  void mask(std::string_view text, bool final, std::string& out);
+  std::string_view mask(std::string_view text, bool final);
   std::size_t tokenPieceAt(std::string_view text, std::size_t i) const;
-  void appendToTail(std::string_view text, Result& result);
+  void appendToTail(std::string_view text, bool drained, Result& result);
+  void findReadiness(bool drained, Result& result);
 
   std::string token_;
   std::array<bool, 256> inToken_{};
@@ -53,7 +59,10 @@ class OutputProcessor {
   std::vector<unsigned char> pairs_ =
       std::vector<unsigned char>(65536);  // byte pairs that occur in the token
   Utf8StreamDecoder decoder_;
-  std::string held_;  // decoded text not yet masked: it might continue as the token
+  std::string decoded_;  // decoded text, when the chunk could not be used as it came
+  std::string joined_;   // held text and the next chunk
+  std::string masked_;   // the log text, when something in it was masked
+  std::string held_;     // decoded text not yet masked: it might continue as the token
   std::string tail_;
   std::size_t tailChars_ = 0;
   bool readyFound_ = false;

@@ -1,7 +1,9 @@
 #include "backend/OutputReader.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,7 +33,7 @@ OutputReader::~OutputReader() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-void OutputReader::writeLog(const std::string& text) {
+void OutputReader::writeLog(std::string_view text) {
   if (logFd_ < 0) return;
   const char* p = text.data();
   std::size_t left = text.size();
@@ -45,7 +47,10 @@ void OutputReader::writeLog(const std::string& text) {
 }
 
 void OutputReader::run() {
-  std::vector<char> buffer(64 * 1024);
+  // A roomy pipe and large reads keep the number of system calls per byte low when the
+  // backend floods its output; the kernel may refuse the size, which only costs speed.
+  fcntl(pipeFd_, F_SETPIPE_SZ, kReadSize);
+  std::vector<char> buffer(kReadSize);
   pollfd fds[2] = {{pipeFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   for (;;) {
     const int ready = poll(fds, wakeFd_ >= 0 ? 2 : 1, -1);
@@ -57,7 +62,13 @@ void OutputReader::run() {
     const ssize_t n = read(pipeFd_, buffer.data(), buffer.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
-    auto result = processor_.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    // Until the address is known, whether this read emptied the pipe decides whether an
+    // unterminated readiness line is whole.
+    int waiting = 0;
+    const bool drained = processor_.ready() || ioctl(pipeFd_, FIONREAD, &waiting) != 0 ||
+                         waiting == 0;
+    auto result =
+        processor_.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), drained);
     writeLog(result.log);
     if (result.readyUrl && announced_) announced_(*result.readyUrl);
   }

@@ -22,7 +22,9 @@ class OutputReader {
 
  private:
   void run();
-  void writeLog(const std::string& text);
+  static constexpr int kReadSize = 1024 * 1024;
+
+  void writeLog(std::string_view text);
 
   int pipeFd_;
   int logFd_;

@@ -1,5 +1,6 @@
 #include "bridge/BridgeMessage.h"
 
+#include "core/Json.h"
 #include "core/Url.h"
 
 namespace brivok {
@@ -28,11 +29,36 @@ std::vector<double> numberArray(const json& body, const char* key) {
   return out;
 }
 
+std::vector<std::string> stringArray(const json& body, const char* key) {
+  const auto it = body.find(key);
+  if (it == body.end() || !it->is_array()) return {};
+  std::vector<std::string> out;
+  for (const auto& element : *it) {
+    if (!element.is_string()) return {};
+    out.push_back(element.get<std::string>());
+  }
+  return out;
+}
+
+std::optional<BridgeMessage> signIn(const json& body) {
+  const auto* id = stringField(body, "id");
+  const auto* url = stringField(body, "url");
+  if (!id || !url) return std::nullopt;
+  SignInRequest request;
+  request.id = *id;
+  request.url = *url;
+  if (const auto* title = stringField(body, "title")) request.title = *title;
+  request.domains = stringArray(body, "domains");
+  if (const auto* key = stringField(body, "key")) request.key = *key;
+  return request;
+}
+
 }  // namespace
 
 std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
-  const json body = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!body.is_object() || body.empty()) return std::nullopt;
+  const auto parsed = parseJsonObject(text, kMaxPageMessageBytes);
+  if (!parsed || parsed->empty()) return std::nullopt;
+  const json& body = *parsed;
   const std::string* action = stringField(body, "action");
   if (!action) return std::nullopt;
 
@@ -40,7 +66,7 @@ std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
     return TarvelRequest{boolField(body, "visible"), numberArray(body, "rect"),
                          boolField(body, "reload")};
   }
-  if (*action == "signin") return SignInRequest{body};
+  if (*action == "signin") return signIn(body);
   if (*action == "pickPaths") return PickPathsRequest{};
   if (*action == "forgetSignIn") {
     if (const auto* key = stringField(body, "key")) return ForgetSignInRequest{*key};
@@ -56,8 +82,9 @@ std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
     const auto* address = stringField(body, "url");
     if (!address) return std::nullopt;
     const auto url = Url::parse(*address);
-    // Only the web reaches the desktop's handler: "file:", "smb:" and the like never do.
-    if (!url || url->scheme != "https") return std::nullopt;
+    // Only the web reaches the desktop's handler: "file:", "smb:" and the like never do, nor
+    // an address without a host ("https:///etc/passwd"), which a handler may read as a path.
+    if (!url || url->scheme != "https" || url->host.empty()) return std::nullopt;
     return OpenExternalRequest{*address};
   }
   return std::nullopt;
@@ -72,7 +99,7 @@ void dispatchBridgeMessage(std::string_view json, BridgeHandler& handler) {
         if constexpr (std::is_same_v<T, TarvelRequest>) {
           handler.showTarvel(m.visible, m.rect, m.reload);
         } else if constexpr (std::is_same_v<T, SignInRequest>) {
-          handler.openSignIn(m.body);
+          handler.openSignIn(m);
         } else if constexpr (std::is_same_v<T, PickPathsRequest>) {
           handler.pickPaths();
         } else if constexpr (std::is_same_v<T, ForgetSignInRequest>) {

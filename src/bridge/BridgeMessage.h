@@ -6,8 +6,6 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 namespace brivok {
 
 struct TarvelRequest {
@@ -16,7 +14,11 @@ struct TarvelRequest {
   bool reload = false;
 };
 struct SignInRequest {
-  nlohmann::json body;  // the whole message, read by the sign-in opener
+  std::string id;
+  std::string url;  // not yet checked: the sign-in opener decides which addresses it takes
+  std::string title = "Sign in";
+  std::vector<std::string> domains;  // empty when the list held anything but strings
+  std::string key;
 };
 struct PickPathsRequest {};
 struct ForgetSignInRequest {
@@ -27,11 +29,14 @@ struct SetPrefRequest {
   std::string value;
 };
 struct OpenExternalRequest {
-  std::string url;  // already checked: a URL whose scheme is exactly "https"
+  std::string url;  // already checked: an https URL with a host
 };
 
 using BridgeMessage = std::variant<TarvelRequest, SignInRequest, PickPathsRequest,
                                    ForgetSignInRequest, SetPrefRequest, OpenExternalRequest>;
+
+// The longest message the page may post; anything longer is dropped unread.
+inline constexpr std::size_t kMaxPageMessageBytes = 1024 * 1024;
 
 // Reads one message of the "brivok" channel, given as JSON text. Anything malformed
 // gives nothing: the message is dropped without a word.
@@ -42,7 +47,7 @@ class BridgeHandler {
  public:
   virtual ~BridgeHandler() = default;
   virtual void showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) = 0;
-  virtual void openSignIn(const nlohmann::json& body) = 0;
+  virtual void openSignIn(const SignInRequest& request) = 0;
   virtual void pickPaths() = 0;
   virtual void forgetSignIn(const std::string& key) = 0;
   virtual void setPref(const std::string& key, const std::string& value) = 0;

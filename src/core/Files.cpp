@@ -1,6 +1,7 @@
 #include "core/Files.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,32 @@ void makeDirectories(const std::string& dir) {
   for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0700);
   }
+}
+
+namespace {
+
+void makePrivate(const char* path, const struct stat& st) {
+  if (st.st_uid != getuid()) return;
+  if (S_ISDIR(st.st_mode) && (st.st_mode & 07777) != 0700) chmod(path, 0700);
+  if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600) chmod(path, 0600);
+}
+
+}  // namespace
+
+void makePrivateDirectory(const std::string& dir) {
+  makeDirectories(dir);
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) makePrivate(dir.c_str(), st);
+}
+
+void makeTreePrivate(const std::string& root) {
+  nftw(
+      root.c_str(),
+      [](const char* path, const struct stat* st, int type, struct FTW*) {
+        if (type == FTW_D || type == FTW_F) makePrivate(path, *st);
+        return 0;
+      },
+      16, FTW_PHYS | FTW_MOUNT);
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& contents) {

@@ -89,6 +89,37 @@ void Utf8StreamDecoder::feed(std::string_view bytes, std::string& out) {
   out.append(in.substr(runStart));
 }
 
+std::string_view Utf8StreamDecoder::decode(std::string_view bytes, std::string& scratch) {
+  if (carry_.empty()) {
+    std::size_t i = 0;
+    for (;;) {
+      while (i + 8 <= bytes.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        if (word & 0x8080808080808080ull) break;
+        i += 8;
+      }
+      if (i >= bytes.size()) return bytes;
+      if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+        ++i;
+        continue;
+      }
+      bool incomplete = false;
+      const std::size_t n = validUtf8SequenceLength(bytes.substr(i), incomplete);
+      if (n > 0) {
+        i += n;
+        continue;
+      }
+      if (!incomplete) break;  // a byte to replace: take the copying path
+      carry_.assign(bytes.substr(i));
+      return bytes.substr(0, i);
+    }
+  }
+  scratch.clear();
+  feed(bytes, scratch);
+  return scratch;
+}
+
 void Utf8StreamDecoder::finish(std::string& out) {
   if (!carry_.empty()) {
     out.append(kReplacement);

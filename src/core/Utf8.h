@@ -13,6 +13,9 @@ class Utf8StreamDecoder {
  public:
   // Appends the decodable text of `bytes` (with any carried prefix) to `out`.
   void feed(std::string_view bytes, std::string& out);
+  // The decodable text of `bytes`: a view of `bytes` itself when nothing needs changing (the
+  // common case, no copy), else of `scratch`. Valid until either is changed.
+  std::string_view decode(std::string_view bytes, std::string& scratch);
   // End of stream: a dangling partial sequence becomes U+FFFD.
   void finish(std::string& out);
 

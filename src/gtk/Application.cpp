@@ -33,7 +33,8 @@ class GtkAppWindow : public AppWindow {
 
 }  // namespace
 
-Application::Application(Paths paths) : paths_(std::move(paths)) {
+Application::Application(Paths paths, mode_t childUmask)
+    : paths_(std::move(paths)), childUmask_(childUmask) {
   app_ = gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS);
   g_signal_connect(app_, "activate", G_CALLBACK(activate), this);
   g_signal_connect(app_, "shutdown", G_CALLBACK(shutdown), this);
@@ -103,8 +104,8 @@ void Application::launch() {
   auto opener = std::make_shared<DesktopUrlOpener>();
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
-  auto backend = Backend::create(
-      loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt});
+  auto backend = Backend::create(loop_, Backend::Config{paths_.resources, paths_.home,
+                                                       paths_.logFile(), std::nullopt, childUmask_});
   AppDelegate::Parts parts{
       loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
       opener, backend,   signInWindows_};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtk/gtk.h>
+#include <sys/types.h>
 
 #include <memory>
 
@@ -20,7 +21,8 @@ class Application {
  public:
   static constexpr const char* kApplicationId = "app.brivok.Brivok";
 
-  explicit Application(Paths paths);
+  // `childUmask`: the file mode creation mask the backend starts with.
+  Application(Paths paths, mode_t childUmask);
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -38,6 +40,7 @@ class Application {
   void saveFrame();
 
   Paths paths_;
+  mode_t childUmask_;
   GtkApplication* app_ = nullptr;
   GtkWidget* window_ = nullptr;
   std::shared_ptr<GlibEventLoop> loop_;

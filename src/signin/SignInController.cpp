@@ -1,5 +1,6 @@
 #include "signin/SignInController.h"
 
+#include "core/Json.h"
 #include "core/Url.h"
 #include "signin/SignInData.h"
 
@@ -26,13 +27,14 @@ std::shared_ptr<SignInController> SignInController::create(SignInWindows& window
 
 void SignInController::loginMessage(const std::string& text) {
   if (finished_) return;
-  const auto body = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!body.is_object()) return;
+  // Logins are short; a site that posts megabytes on the channel is not sending one.
+  const auto body = parseJsonObject(text, 64 * 1024);
+  if (!body) return;
   for (const char* key : {"username", "password"}) {
-    const auto it = body.find(key);
+    const auto it = body->find(key);
     // An empty value never blanks what was captured earlier: a two-step login sends the
     // username first and the password on the next page.
-    if (it != body.end() && it->is_string() && !it->get_ref<const std::string&>().empty()) {
+    if (it != body->end() && it->is_string() && !it->get_ref<const std::string&>().empty()) {
       typed_[key] = it->get<std::string>();
     }
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -206,6 +207,67 @@ TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
   loop->runUntil([] { return false; }, std::chrono::milliseconds(100));
   EXPECT_TRUE(exits.empty());
   backend->stop();  // a second stop does nothing
+}
+
+TEST_F(FakeBackend, StopEndsDescendantsThatLeftTheGroupAndTheSession) {
+  // A daemon that left the backend's session and was orphaned: it comes back to the shell.
+  script(
+      "(setsid sh -c 'trap \"\" TERM; echo $$ > \"$OUT/escaped\"; exec sleep 30' &)\n"
+      "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
+  start();
+  ASSERT_TRUE(waitForFile(out("escaped")));
+  ASSERT_TRUE(loop->runUntil([&] { return readFile(out("escaped")).size() > 1; }));
+  const pid_t escaped = std::stoi(readFile(out("escaped")));
+  ASSERT_TRUE(processExists(escaped));
+  EXPECT_NE(getpgid(escaped), backend->pid());
+  backend->stop();
+  EXPECT_FALSE(processExists(escaped));
+}
+
+TEST_F(FakeBackend, AKilledShellTakesTheBackendAlong) {
+  // A backend that never looks at BRIVOK_PARENT_PID still ends with a shell killed outright.
+  script("echo $$ > \"$OUT/backend\"\nexec sleep 30");
+  std::filesystem::create_directories(dir / "out");
+  std::filesystem::create_directories(home());
+  const pid_t shell = fork();
+  if (shell == 0) {
+    auto own = std::make_shared<PollEventLoop>();
+    auto b = Backend::create(own, {res(), home(), log(), {{{"OUT", dir / "out"}}}});
+    b->start();
+    pause();
+    _exit(0);
+  }
+  ASSERT_TRUE(waitForFile(out("backend")));
+  ASSERT_TRUE(loop->runUntil([&] { return readFile(out("backend")).size() > 1; }));
+  const pid_t child = std::stoi(readFile(out("backend")));
+  ASSERT_TRUE(processExists(child));
+  kill(shell, SIGKILL);
+  waitpid(shell, nullptr, 0);
+  EXPECT_TRUE(loop->runUntil([&] { return !processExists(child); }, std::chrono::seconds(2)));
+}
+
+TEST_F(FakeBackend, ALogPathThatIsNoPlainFileIsReplacedNotWrittenThrough) {
+  script("echo written >&2\necho BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
+  // A hard link to a file of the user's: the file keeps its text and its mode.
+  writeFile(dir / "precious", "keep me\n");
+  chmod((dir / "precious").c_str(), 0644);
+  std::filesystem::create_directories(dir / "state/brivok");
+  ASSERT_EQ(link((dir / "precious").c_str(), log().c_str()), 0);
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  EXPECT_EQ(readFile(dir / "precious"), "keep me\n");
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "precious").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  backend->stop();
+  // A FIFO would block the shell for good.
+  std::filesystem::remove(log());
+  ASSERT_EQ(mkfifo(log().c_str(), 0600), 0);
+  readyUrl.reset();
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  EXPECT_TRUE(std::filesystem::is_regular_file(log()));
+  EXPECT_TRUE(loop->runUntil([&] { return readFile(log()).rfind("written\n", 0) == 0; }));
 }
 
 TEST_F(FakeBackend, BackendIgnoringSigtermIsKilledAfterTheGracePeriod) {

@@ -133,12 +133,14 @@ TEST(WebPrefs, FiftyKeysAndUnchangedValues) {
   EXPECT_EQ(webprefs::read(store).size(), 50u);
 }
 
-TEST(WebPrefs, UnreadableMapReadsEmptyAndIsReplacedOnWrite) {
+TEST(WebPrefs, ABadEntryCostsOnlyItself) {
   MemoryStore store;
-  store.values[webprefs::kSettingsKey] = {{"a", "1"}, {"b", 2}};
-  EXPECT_TRUE(webprefs::read(store).empty());
-  EXPECT_EQ(webprefs::set(store, "c", "3"), webprefs::Change::Stored);
-  EXPECT_EQ(webprefs::read(store), (webprefs::Map{{"c", "3"}}));
+  store.values[webprefs::kSettingsKey] = {{"a", "1"}, {"b", 2}, {"c", nullptr}};
+  EXPECT_EQ(webprefs::read(store), (webprefs::Map{{"a", "1"}}));
+  EXPECT_EQ(webprefs::set(store, "d", "4"), webprefs::Change::Stored);
+  EXPECT_EQ(webprefs::read(store), (webprefs::Map{{"a", "1"}, {"d", "4"}}));
+  EXPECT_EQ(webprefs::pageScript(webprefs::read(store)),
+            "window.brivokNative = true; window.brivokPrefs = {\"a\":\"1\",\"d\":\"4\"};");
   store.values[webprefs::kSettingsKey] = "not a map";
   EXPECT_TRUE(webprefs::read(store).empty());
 }
@@ -186,6 +188,31 @@ TEST(SettingsFile, CorruptFileIsMovedAsideBeforeTheNextWrite) {
     }
   }
   EXPECT_TRUE(keptAside);
+}
+
+TEST(SettingsFile, HostileFilesAreKeptAsideWithoutBlockingOrCrashing) {
+  TempDir dir;
+  const auto path = dir / "settings.json";
+  SettingsFile file(path);
+  // Nesting that overflowed the stack at every start, or wrote a file of hundreds of MB.
+  for (std::size_t depth : {100u, 100000u}) {
+    writeFile(path, "{\"BrivokMain\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
+    EXPECT_FALSE(file.read("BrivokMain"));
+    ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
+    EXPECT_LT(std::filesystem::file_size(path), 100u);
+  }
+  // A FIFO would block the reader for good; a link to another file is not followed.
+  std::filesystem::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_FALSE(file.read("BrivokWebPrefs"));
+  ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
+  EXPECT_TRUE(std::filesystem::is_regular_file(path));
+  std::filesystem::remove(path);
+  writeFile(dir / "elsewhere.json", R"({"BrivokWebPrefs": {"x": "y"}})");
+  std::filesystem::create_symlink(dir / "elsewhere.json", path);
+  EXPECT_FALSE(file.read("BrivokWebPrefs"));
+  ASSERT_TRUE(file.write("BrivokWebPrefs", {{"a", "b"}}));
+  EXPECT_EQ(readFile(dir / "elsewhere.json"), R"({"BrivokWebPrefs": {"x": "y"}})");
 }
 
 TEST(SettingsFile, UnreadablePrefsNeverCostTheFrameOrTheReverse) {

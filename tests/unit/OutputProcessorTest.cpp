@@ -44,6 +44,17 @@ TEST(Readiness, UnterminatedLineCountsBeforeItsLineFeed) {
   EXPECT_EQ(*r.readyUrl, "http://127.0.0.1:4100/");
 }
 
+TEST(Readiness, AnUnterminatedLineWaitsWhileMoreOutputIsComing) {
+  // A read that stopped inside the address must not announce a shortened one.
+  OutputProcessor p(kToken);
+  EXPECT_FALSE(p.feed(std::string(100, 'x') + "\nBRIVOK_READY http://127.0.0.1:4", false).readyUrl);
+  EXPECT_EQ(p.feed("5123/\n", false).readyUrl, "http://127.0.0.1:45123/");
+  // At the end of the output a waiting line is whole.
+  OutputProcessor q(kToken);
+  EXPECT_FALSE(q.feed("BRIVOK_READY http://127.0.0.1:7/", false).readyUrl);
+  EXPECT_EQ(q.finish().readyUrl, "http://127.0.0.1:7/");
+}
+
 TEST(Readiness, OnlyTheFirstValidAnnouncementCounts) {
   OutputProcessor p(kToken);
   auto run = feedAll(p, {"BRIVOK_READY not a url\n", "BRIVOK_READY http://127.0.0.1:1/\n",
@@ -62,12 +73,16 @@ TEST(Readiness, AddressesThatCannotServeThePageAreIgnored) {
   for (const char* bad : {"BRIVOK_READY\n", "BRIVOK_READY \n", "BRIVOK_READY file:///etc/passwd\n",
                           "BRIVOK_READY javascript:alert(1)\n", "BRIVOK_READY http://\n",
                           "BRIVOK_READY 127.0.0.1:80\n", "BRIVOK_READY http://a b/\n",
-                          "  BRIVOK_READY http://127.0.0.1:1/\n", "xBRIVOK_READY http://h/\n"}) {
+                          "  BRIVOK_READY http://127.0.0.1:1/\n", "xBRIVOK_READY http://h/\n",
+                          // Pages the main view may not show in place.
+                          "BRIVOK_READY http://example.com/\n", "BRIVOK_READY http://127.0.0.2/\n",
+                          "BRIVOK_READY ftp://127.0.0.1/\n", "BRIVOK_READY http://LOCALHOST:1/\n",
+                          "BRIVOK_READY https://[::1]:8443/app\n"}) {
     OutputProcessor p(kToken);
     EXPECT_FALSE(p.feed(bad).readyUrl) << bad;
   }
-  EXPECT_TRUE(OutputProcessor::isBackendAddress("https://[::1]:8443/app"));
   EXPECT_TRUE(OutputProcessor::isBackendAddress("HTTP://127.0.0.1:1/"));
+  EXPECT_TRUE(OutputProcessor::isBackendAddress("https://localhost:8443/app"));
 }
 
 TEST(Tail, LongChunkIsTrimmedAfterTheScan) {
@@ -126,7 +141,7 @@ TEST(Masking, HeldBackTextIsFlushedAtEndOfFile) {
   OutputProcessor p(kToken);
   auto first = p.feed("ends with 0123");
   EXPECT_EQ(first.log.find("0123"), std::string::npos);
-  EXPECT_EQ(first.log + p.finish().log, "ends with 0123");
+  EXPECT_EQ(std::string(first.log) + std::string(p.finish().log), "ends with 0123");
 }
 
 TEST(Masking, NothingIsLostAroundManyTokens) {
