@@ -24,10 +24,10 @@ Navigation decideNavigation(const NavigationRequest& request) {
   if (scheme == "about") return Navigation::Allow;
   if (inside(*url, request.insideDomain)) return Navigation::Allow;
   if (request.newWindow) return outside(scheme);
-  // A frame of the page may load anything; which frame this is shows at the response. An
-  // address that never gets a response (mailto:) is handed on only from a window request
-  // or the main frame's own navigation, which are the ones that reach here.
-  if (scheme == "mailto") return Navigation::OpenOutside;
+  // A frame of the page may load anything; which frame this is shows at the response, or,
+  // for an address that never gets one (mailto:), at the main frame's failed load. A frame
+  // the user clicked in may hand its mail link on at once.
+  if (scheme == "mailto" && request.userGesture) return Navigation::OpenOutside;
   return Navigation::AtResponse;
 }
 

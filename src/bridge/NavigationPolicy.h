@@ -5,8 +5,10 @@
 namespace brivok {
 
 // What the main view (and the secondary site view) may load in place. The engine tells
-// which frame a load is for only once its response arrives, so the decision comes in two
-// stages: at the navigation, and for http(s) addresses outside, at the main-frame response.
+// which frame a load is for only once its response arrives, or when a main-frame load fails,
+// so outside addresses are decided in stages: at the navigation, at the main frame's response,
+// or at the main frame's failed load. Links the user clicks in the main frame are reported by
+// the page's own script before the engine acts on them, and handed on without any request.
 enum class Navigation {
   Allow,
   Cancel,
@@ -18,10 +20,14 @@ struct NavigationRequest {
   std::string url;
   bool newWindow = false;    // target _blank, window.open: never a frame of this view
   std::string insideDomain;  // the secondary site's domain when asked by that view, else empty
+  bool userGesture = false;  // the user clicked or typed for it
 };
 
 Navigation decideNavigation(const NavigationRequest& request);
-// For a response of the main frame's main resource (subframes are always allowed).
+// For a response of the main frame's main resource (subframes are always allowed), and for a
+// main-frame load that failed before any response came (a host that does not answer, an
+// address the engine cannot show): outside addresses reach the desktop either way, and the
+// page on screen stays. Allow means the engine goes on as it would, error page included.
 Navigation decideMainFrameResponse(const NavigationRequest& request);
 
 }  // namespace brivok

@@ -6,6 +6,7 @@
 
 #include "app/SettingsFile.h"
 #include "app/WindowFrame.h"
+#include "bridge/RateLimitedOpener.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkPathChooser.h"
@@ -101,7 +102,9 @@ void Application::launch() {
                    }),
                    this);
 
-  auto opener = std::make_shared<DesktopUrlOpener>();
+  // Every view and action hands addresses to the desktop through one bounded gate.
+  auto opener =
+      std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
   auto backend = Backend::create(loop_, Backend::Config{paths_.resources, paths_.home,

@@ -41,6 +41,7 @@ Navigation decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
   request.url = uri ? uri : "";
   request.newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
+  request.userGesture = webkit_navigation_action_is_user_gesture(action);
   return decideNavigation(request);
 }
 
@@ -63,6 +64,31 @@ gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPoli
       break;
   }
   return TRUE;
+}
+
+// Only the main frame's loads fail here. A failed load of an outside address (a host that is
+// down or offline, a mail link the engine cannot show) still reaches the desktop, and the page
+// on screen stays in place of the engine's error page.
+gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
+                    gpointer data) {
+  if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+      g_error_matches(error, WEBKIT_POLICY_ERROR,
+                      WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+    return FALSE;  // stopped or decided elsewhere: the engine shows nothing for these
+  }
+  auto* governor = static_cast<Governor*>(data);
+  NavigationRequest request;
+  request.url = uri ? uri : "";
+  request.insideDomain = governor->insideDomain;
+  switch (decideMainFrameResponse(request)) {
+    case Navigation::Allow:
+      return FALSE;  // the shell's own page: the engine reports it as it would
+    case Navigation::OpenOutside:
+      if (governor->openOutside) governor->openOutside(request.url);
+      return TRUE;
+    default:
+      return TRUE;
+  }
 }
 
 GtkWindow* windowOf(WebKitWebView* view) {
@@ -137,6 +163,7 @@ gpointer governView(WebKitWebView* view, std::string insideDomain,
   g_signal_connect_data(
       view, "decide-policy", G_CALLBACK(decidePolicy), governor,
       +[](gpointer data, GClosure*) { delete static_cast<Governor*>(data); }, GConnectFlags(0));
+  g_signal_connect(view, "load-failed", G_CALLBACK(loadFailed), governor);
   g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), governor);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), governor);
   return governor;

@@ -1,5 +1,6 @@
 #include "gtk/WebKitMainView.h"
 
+#include "bridge/NavigationPolicy.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
 
@@ -11,6 +12,10 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
   content_ = webkit_user_content_manager_new();
   g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",
+                                                                       kBridgeWorld);
+  g_signal_connect(content_, "script-message-received::brivokOutside", G_CALLBACK(outsideMessage),
+                   this);
+  webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivokOutside",
                                                                        kBridgeWorld);
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
@@ -43,6 +48,21 @@ void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
   std::string json = text ? text : "";
   g_free(text);
   if (self->onMessage_) self->onMessage_(json);
+}
+
+void WebKitMainView::outsideMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                    gpointer data) {
+  auto* self = static_cast<WebKitMainView*>(data);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!value || !jsc_value_is_string(value)) return;
+  char* text = jsc_value_to_string(value);
+  NavigationRequest request;
+  request.url = text ? text : "";
+  request.newWindow = true;  // never loaded here: either handed on or dropped
+  g_free(text);
+  if (decideNavigation(request) == Navigation::OpenOutside && self->openOutside_) {
+    self->openOutside_(request.url);
+  }
 }
 
 void WebKitMainView::loadUrl(const std::string& url) {

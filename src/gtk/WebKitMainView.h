@@ -39,6 +39,9 @@ class WebKitMainView : public MainWebView {
  private:
   static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                             gpointer self);
+  // An address the page's own script reported: a clicked link or a window.open.
+  static void outsideMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                             gpointer self);
 
   std::function<void(const std::string&)> onMessage_;
   std::function<void(const std::string&)> openOutside_;

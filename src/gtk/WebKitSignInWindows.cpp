@@ -88,7 +88,11 @@ GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& optio
   gtk_widget_set_margin_bottom(bar, 8);
   gtk_widget_set_margin_start(bar, 12);
   gtk_widget_set_margin_end(bar, 12);
-  gtk_box_pack_start(GTK_BOX(bar), gtk_label_new("\xF0\x9F\x94\x92"), FALSE, FALSE, 0);
+  // The padlock from the icon theme GTK itself depends on, so it shows on any desktop, with or
+  // without an emoji font.
+  gtk_box_pack_start(GTK_BOX(bar),
+                     gtk_image_new_from_icon_name("channel-secure-symbolic", GTK_ICON_SIZE_MENU),
+                     FALSE, FALSE, 0);
   address_ = gtk_label_new(options.address.c_str());
   gtk_label_set_ellipsize(GTK_LABEL(address_), PANGO_ELLIPSIZE_MIDDLE);
   gtk_style_context_add_class(gtk_widget_get_style_context(address_), "dim-label");
@@ -121,13 +125,18 @@ GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& optio
   gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), GTK_WIDGET(view_), TRUE, TRUE, 0);
   gtk_container_add(GTK_CONTAINER(window_), box);
+  // Return belongs to the page first: in a login field it sends the form. Only a Return the
+  // page leaves alone (the engine hands unhandled keys back to the window) or one typed on
+  // the bar presses "I'm signed in", the window's default button.
   gtk_window_set_default(GTK_WINDOW(window_), done);
-  // Return presses "I'm signed in" wherever the focus is, as on the bar's default button.
-  GtkAccelGroup* accels = gtk_accel_group_new();
-  gtk_window_add_accel_group(GTK_WINDOW(window_), accels);
-  gtk_widget_add_accelerator(done, "clicked", accels, GDK_KEY_Return, GdkModifierType(0),
-                             GTK_ACCEL_VISIBLE);
-  g_object_unref(accels);
+  g_signal_connect(remember_, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* key,
+                                                                 gpointer button) -> gboolean {
+                     if (key->keyval != GDK_KEY_Return && key->keyval != GDK_KEY_KP_Enter)
+                       return FALSE;
+                     gtk_widget_activate(GTK_WIDGET(button));
+                     return TRUE;
+                   }),
+                   done);
 
   g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
   g_signal_connect(view_, "load-changed", G_CALLBACK(loadChanged), this);

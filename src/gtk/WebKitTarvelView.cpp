@@ -28,6 +28,11 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
   g_object_unref(context);  // the view holds it
   g_object_ref_sink(view_);
   governor_ = governView(view_, AppDelegate::kTarvelDomain, std::move(openOutside));
+  // Composited drawing puts a view that reaches past the window's edge at the wrong place (a
+  // view running past the bottom showed its content shifted down and blank above); drawn
+  // without compositing, it sits at its rectangle exactly, clipped by the window.
+  webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view_),
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   // Filling (the default alignment) so the view takes the whole rectangle it is given.
   g_signal_connect(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
   gtk_overlay_add_overlay(overlay_, GTK_WIDGET(view_));

@@ -33,4 +33,16 @@
   try {
     Object.defineProperty(handlers, "brivok", { value: channel, configurable: false });
   } catch (e) {}
+
+  // The backend's page may open outside addresses in the user's browser from its scripts
+  // (after a fetch, say), as it could in a desktop browser. Frames of other sites cannot reach
+  // this: their own window.open still needs a click. No window opens inside the shell.
+  const URLCtor = URL;
+  window.open = function open(url) {
+    try {
+      const address = new URLCtor(url === undefined ? "" : String(url), document.baseURI).href;
+      dispatch.call(target, new CustomEventCtor("brivok-open-outside", { detail: address }));
+    } catch (e) {}
+    return null;
+  };
 })();

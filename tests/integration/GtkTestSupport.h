@@ -106,6 +106,30 @@ inline void clickAt(GtkWidget* widget, int x, int y) {
   }
 }
 
+// A key pressed and released on `widget`'s window, as the windowing system would deliver it.
+inline void pressKey(GtkWidget* widget, guint keyval, GdkModifierType state = GdkModifierType(0)) {
+  GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
+  GdkDisplay* display = gdk_window_get_display(window);
+  GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display));
+  GdkKeymapKey* keys = nullptr;
+  gint count = 0;
+  gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &count);
+  for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    event->key.window = GDK_WINDOW(g_object_ref(window));
+    event->key.send_event = TRUE;
+    event->key.time = GDK_CURRENT_TIME;
+    event->key.keyval = keyval;
+    event->key.state = state;
+    event->key.hardware_keycode = count > 0 ? static_cast<guint16>(keys[0].keycode) : 0;
+    gdk_event_set_device(event, keyboard);
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+  }
+  g_free(keys);
+  pause(0.05);
+}
+
 // The first widget under `root` (itself included) for which `match` holds.
 inline GtkWidget* findWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& match) {
   if (match(root)) return root;

@@ -31,20 +31,44 @@ using testing::webViewIn;
 TEST(MainView, OutsideAddressesGoToTheDesktopAndTheViewStays) {
   TestSites sites;
   auto view = std::make_shared<WebKitMainView>([](const std::string&) {});
+  view->setPageScript("");
   std::vector<std::string> opened;
   view->setOpenOutside([&opened](const std::string& url) { opened.push_back(url); });
   ShownWindow window(view->widget());
   window.present();
-  const std::string page = sites.origin() + "/frame.html";
+  const std::string page = sites.origin() + "/outside.html";
   view->loadUrl(page);
   ASSERT_TRUE(waitForPage(view->view(), page));
-  evaluate(view->view(), "location.href = 'mailto:someone@example.com'; 1");
+  const auto stays = [&] {
+    return webkit_web_view_get_uri(view->view()) == page &&
+           evaluate(view->view(), "document.title") == "\"Outside\"";
+  };
+  // A clicked link is handed on without the shell requesting it.
+  testing::clickAt(view->widget(), 100, 20);
   ASSERT_TRUE(spin([&] { return opened.size() == 1; }, 5));
-  EXPECT_EQ(opened, (std::vector<std::string>{"mailto:someone@example.com"}));
+  EXPECT_EQ(opened[0], "http://127.0.0.2:" + sites.origin().substr(sites.origin().rfind(':') + 1) +
+                           "/once?clicked");
+  EXPECT_EQ(evaluate(view->view(),
+                     "(() => { const x = new XMLHttpRequest(); x.open('GET', '/count', false); "
+                     "x.send(); return x.responseText; })()"),
+            "\"0\"");
+  // Script navigations: a mail link, a host that does not answer; the page stays either way.
+  for (const std::string url : {"mailto:someone@example.com", "http://down.invalid/x"}) {
+    evaluate(view->view(), "location.href = '" + url + "'; 1");
+    ASSERT_TRUE(spin([&] { return opened.back() == url; }, 20)) << url;
+    testing::pause(0.3);
+    EXPECT_TRUE(stays()) << url;
+  }
+  // The page may open outside addresses from its scripts, without a click.
+  evaluate(view->view(),
+           "fetch('/count').then(() => window.open('https://outside.example/after-fetch')); 1");
+  ASSERT_TRUE(spin([&] { return opened.back() == "https://outside.example/after-fetch"; }, 5));
   evaluate(view->view(), "location.href = 'file:///etc/passwd'; 1");
   testing::pause(0.5);
-  EXPECT_EQ(opened.size(), 1u);
-  EXPECT_EQ(webkit_web_view_get_uri(view->view()), page);
+  EXPECT_TRUE(stays());
+  // The other site's frame sent itself to a mail link 20 times without a click: never handed on.
+  EXPECT_EQ(std::count(opened.begin(), opened.end(), "mailto:frame@example.com"), 0);
+  EXPECT_EQ(opened.size(), 4u);
 }
 
 TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {

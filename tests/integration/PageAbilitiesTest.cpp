@@ -147,10 +147,24 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   auto send = [&](const std::string& json) { delegate->receiveScriptMessage(json); };
   send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
   EXPECT_FALSE(delegate->tarvelView());
-  send(R"({"action":"tarvel","visible":true,"rect":[20,100,300,200]})");
+  send(R"({"action":"tarvel","visible":true,"rect":[20,450,300,400]})");
   ASSERT_TRUE(delegate->tarvelView());
   WebKitWebView* tarvel = static_cast<WebKitTarvelView*>(delegate->tarvelView().get())->view();
   ASSERT_TRUE(waitForPage(tarvel, sites.origin() + "/tarvel.html"));
+  // Running past the bottom of the window, it is drawn from its top, clipped at the window's
+  // edge (the page is green from its first pixel).
+  const auto green = [&](int x, int y) {
+    GdkPixbuf* shot =
+        gdk_pixbuf_get_from_window(gtk_widget_get_window(GTK_WIDGET(window->window())), x, y, 1, 1);
+    const guchar* p = gdk_pixbuf_get_pixels(shot);
+    const bool isGreen = p[0] < 40 && p[1] > 140 && p[2] < 40;
+    g_object_unref(shot);
+    return isGreen;
+  };
+  EXPECT_TRUE(spin([&] { return green(30, 452) && green(300, 598); }, 5));
+  EXPECT_FALSE(green(30, 447));
+
+  send(R"({"action":"tarvel","visible":true,"rect":[20,100,300,200]})");
   // Where the view is drawn, in the main view's coordinates.
   auto placed = [&](int x, int y, int w, int h) {
     return spin(
@@ -381,6 +395,39 @@ TEST(SignInWindow, TwoStepLoginKeepsTheNameFromTheFirstPage) {
   ASSERT_EQ((*answer)["cookies"].size(), 1u);
   EXPECT_EQ((*answer)["cookies"][0]["name"], "session");
   EXPECT_TRUE((*answer)["cookies"][0].contains("expires"));
+}
+
+}  // namespace
+}  // namespace brivok
+
+namespace brivok {
+namespace {
+
+TEST(SignInWindow, ReturnSendsTheSitesFormAndOnlyAReturnThePageLeavesFinishes) {
+  TestSites sites;
+  TempDir dir;
+  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  const std::string page = sites.origin() + "/login.html";
+  std::optional<nlohmann::json> answer;
+  auto c = SignInController::create(windows, page, "Return", {"127.0.0.1"}, "", std::nullopt);
+  c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
+  c->show();
+  WebKitWebView* view = testing::webViewIn("Return");
+  ASSERT_TRUE(view);
+  ASSERT_TRUE(waitForPage(view, page));
+  gtk_widget_grab_focus(GTK_WIDGET(view));
+  evaluate(view, "user.value = 'ann'; pass.value = 'pw'; pass.focus(); 1");
+  testing::pressKey(GTK_WIDGET(view), GDK_KEY_Return);
+  ASSERT_TRUE(spin([&] { return evaluate(view, "state.textContent") == "\"signed in\""; }, 10));
+  ASSERT_TRUE(spin([&] { return c->typed().size() == 2; }));
+  testing::pause(0.5);
+  EXPECT_FALSE(answer.has_value());
+  EXPECT_FALSE(c->finished());
+  // Nothing in the page takes it: the window's own default button does.
+  evaluate(view, "document.activeElement.blur(); 1");
+  testing::pressKey(GTK_WIDGET(view), GDK_KEY_Return);
+  ASSERT_TRUE(spin([&] { return answer.has_value(); }, 10));
+  EXPECT_EQ((*answer)["login"], (nlohmann::json{{"username", "ann"}, {"password", "pw"}}));
 }
 
 }  // namespace

@@ -12,12 +12,31 @@ import sys
 import threading
 
 
+ONCE_REQUESTS = [0]
+
+
 class Handler(http.server.SimpleHTTPRequestHandler):
     def __init__(self, *args, **kwargs):
         super().__init__(*args, directory=os.path.dirname(os.path.abspath(__file__)), **kwargs)
 
     def log_message(self, format, *args):
         pass
+
+    def do_GET(self):
+        # /once counts the requests it gets (a one-time link); /count tells how many.
+        if self.path.startswith("/once"):
+            ONCE_REQUESTS[0] += 1
+            return self.reply(b"<title>once</title>spent")
+        if self.path == "/count":
+            return self.reply(str(ONCE_REQUESTS[0]).encode())
+        return super().do_GET()
+
+    def reply(self, body):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def end_headers(self):
         self.send_header("Cache-Control", "no-store")

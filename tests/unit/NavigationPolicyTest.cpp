@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "FakeEventLoop.h"
 #include "bridge/NavigationPolicy.h"
+#include "bridge/RateLimitedOpener.h"
 
 namespace brivok {
 namespace {
@@ -10,34 +12,63 @@ TEST(NavigationPolicy, TableOfAddresses) {
     const char* url;
     bool newWindow;
     const char* domain;
+    bool gesture;
     Navigation navigation;
-    Navigation response;
+    Navigation response;  // also the answer to a failed main-frame load
   };
   using N = Navigation;
   const Case cases[] = {
-      {"", false, "", N::Cancel, N::Cancel},
-      {"about:blank", false, "", N::Allow, N::Allow},
-      {"ABOUT:srcdoc", false, "", N::Allow, N::Allow},
-      {"http://127.0.0.1:8123/x", false, "", N::Allow, N::Allow},
-      {"https://localhost/", true, "", N::Allow, N::Allow},
-      {"http://LOCALHOST/", false, "", N::AtResponse, N::OpenOutside},  // hosts compare exactly
-      {"https://other.example/", false, "", N::AtResponse, N::OpenOutside},
-      {"https://other.example/", true, "", N::OpenOutside, N::OpenOutside},
-      {"mailto:a@b.example", false, "", N::OpenOutside, N::OpenOutside},
-      {"file:///etc/passwd", true, "", N::Cancel, N::Cancel},
-      {"file:///etc/passwd", false, "", N::AtResponse, N::Cancel},
-      {"smb://share/x.desktop", true, "", N::Cancel, N::Cancel},
+      {"", false, "", false, N::Cancel, N::Cancel},
+      {"about:blank", false, "", false, N::Allow, N::Allow},
+      {"ABOUT:srcdoc", false, "", false, N::Allow, N::Allow},
+      {"http://127.0.0.1:8123/x", false, "", false, N::Allow, N::Allow},
+      {"https://localhost/", true, "", false, N::Allow, N::Allow},
+      {"http://LOCALHOST/", false, "", false, N::AtResponse, N::OpenOutside},  // exact hosts
+      {"https://other.example/", false, "", true, N::AtResponse, N::OpenOutside},
+      {"https://other.example/", true, "", false, N::OpenOutside, N::OpenOutside},
+      // A mail link goes at once only when the user asked for it; a frame's own navigation
+      // without a click is never handed on, the main frame's is at its failed load.
+      {"mailto:a@b.example", false, "", true, N::OpenOutside, N::OpenOutside},
+      {"mailto:a@b.example", false, "", false, N::AtResponse, N::OpenOutside},
+      {"file:///etc/passwd", true, "", true, N::Cancel, N::Cancel},
+      {"file:///etc/passwd", false, "", true, N::AtResponse, N::Cancel},
+      {"smb://share/x.desktop", true, "", true, N::Cancel, N::Cancel},
       // The secondary site's own view keeps its domain and subdomains inside.
-      {"https://app.tarvel.example/", false, "tarvel.example", N::Allow, N::Allow},
-      {"https://tarvel.example/", true, "tarvel.example", N::Allow, N::Allow},
-      {"https://eviltarvel.example/", false, "tarvel.example", N::AtResponse, N::OpenOutside},
-      {"https://tarvel.example.evil.net/", false, "tarvel.example", N::AtResponse, N::OpenOutside},
+      {"https://app.tarvel.example/", false, "tarvel.example", false, N::Allow, N::Allow},
+      {"https://tarvel.example/", true, "tarvel.example", false, N::Allow, N::Allow},
+      {"https://eviltarvel.example/", false, "tarvel.example", false, N::AtResponse,
+       N::OpenOutside},
+      {"https://tarvel.example.evil.net/", false, "tarvel.example", false, N::AtResponse,
+       N::OpenOutside},
   };
   for (const auto& c : cases) {
-    const NavigationRequest request{c.url, c.newWindow, c.domain};
+    const NavigationRequest request{c.url, c.newWindow, c.domain, c.gesture};
     EXPECT_EQ(decideNavigation(request), c.navigation) << c.url;
     EXPECT_EQ(decideMainFrameResponse(request), c.response) << c.url;
   }
+}
+
+TEST(RateLimitedOpener, ABurstThenOneEveryTwoSeconds) {
+  struct Recording : UrlOpener {
+    void open(const std::string& url) override { opened.push_back(url); }
+    std::vector<std::string> opened;
+  };
+  auto loop = std::make_shared<testing::FakeEventLoop>();
+  auto inner = std::make_shared<Recording>();
+  RateLimitedOpener opener(inner, loop);
+  for (int i = 0; i < 100; ++i) opener.open("mailto:" + std::to_string(i));
+  EXPECT_EQ(inner->opened.size(), 4u);
+  loop->advance(std::chrono::milliseconds(1999));
+  opener.open("mailto:early");
+  EXPECT_EQ(inner->opened.size(), 4u);
+  loop->advance(std::chrono::milliseconds(1));
+  opener.open("mailto:due");
+  opener.open("mailto:over");
+  EXPECT_EQ(inner->opened.back(), "mailto:due");
+  // A quiet minute earns the burst back, never more.
+  loop->advance(std::chrono::seconds(60));
+  for (int i = 0; i < 10; ++i) opener.open("https://a.example/");
+  EXPECT_EQ(inner->opened.size(), 9u);
 }
 
 }  // namespace
