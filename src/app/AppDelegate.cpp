@@ -91,8 +91,9 @@ void AppDelegate::openSignIn(const SignInRequest& request) {
     open->second->show();
     return;
   }
-  auto controller = SignInController::create(*parts_.signInWindows, request.url, request.title,
-                                             request.domains, request.key, std::nullopt);
+  auto controller =
+      SignInController::create(*parts_.signInWindows, parts_.loop, request.url, request.title,
+                               request.domains, request.key, std::nullopt);
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   controller->onFinish = [weak, id = request.id](const std::optional<nlohmann::json>& result,
                                                  const std::string&) {

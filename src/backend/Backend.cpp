@@ -1,9 +1,9 @@
 #include "backend/Backend.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <dirent.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -270,8 +270,8 @@ void Backend::start() {
   for (const auto& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
-  const ChildSetup setup{interpreter.c_str(), argv.data(), envp.data(), pipeFds[1], logFd,
-                         config_.home.c_str(), getpid(), config_.childUmask};
+  const ChildSetup setup{interpreter.c_str(),  argv.data(), envp.data(),       pipeFds[1], logFd,
+                         config_.home.c_str(), getpid(),    config_.childUmask};
   pid_t child = 0;
   const int r = spawnChild(setup, child);
   close(pipeFds[1]);

@@ -65,8 +65,8 @@ void OutputReader::run() {
     // Until the address is known, whether this read emptied the pipe decides whether an
     // unterminated readiness line is whole.
     int waiting = 0;
-    const bool drained = processor_.ready() || ioctl(pipeFd_, FIONREAD, &waiting) != 0 ||
-                         waiting == 0;
+    const bool drained =
+        processor_.ready() || ioctl(pipeFd_, FIONREAD, &waiting) != 0 || waiting == 0;
     auto result =
         processor_.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), drained);
     writeLog(result.log);

@@ -4,8 +4,8 @@ namespace brivok {
 namespace {
 
 // More than `limit` exactly when arrays and objects nest deeper than `limit` somewhere in the
-// text; brackets inside strings do not count. For text that is not JSON the answer does not matter: the
-// parser refuses it anyway.
+// text; brackets inside strings do not count. For text that is not JSON the answer does not matter:
+// the parser refuses it anyway.
 std::size_t nesting(std::string_view text, std::size_t limit) {
   std::size_t depth = 0;
   bool inString = false;

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "core/Utf8.h"
+
 namespace brivok {
 namespace {
 
@@ -53,6 +55,21 @@ std::string asciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
+}
+
+std::string percentDecoded(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  const auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && isHex(s[i + 1]) && isHex(s[i + 2])) {
+      out.push_back(static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return isValidUtf8(out) ? out : std::string(s);
 }
 
 bool isDomainOrSubdomain(std::string_view host, std::string_view domain) {
@@ -113,7 +130,9 @@ std::optional<Url> Url::parse(std::string_view text) {
       url.port = value;
     }
     url.host = std::string(host);
+    rest.remove_prefix(authority.data() + authority.size() - rest.data());
   }
+  url.path = std::string(rest.substr(0, rest.find_first_of("?#")));
   return url;
 }
 

@@ -15,12 +15,15 @@ struct Url {
   std::string scheme;  // as written, without ":"
   std::string host;    // empty when there is no authority; IPv6 keeps its brackets
   std::optional<int> port;
+  std::string path;           // as written (percent escapes kept), without query or fragment
   bool hasAuthority = false;  // "//" follows the scheme
 
   static std::optional<Url> parse(std::string_view text);
 };
 
 std::string asciiLower(std::string_view s);
+// Undoes percent escapes; text that would not be UTF-8 once decoded stays as written.
+std::string percentDecoded(std::string_view s);
 // True when `host` is `domain` itself or any name under it ("a.b.domain"), compared exactly.
 bool isDomainOrSubdomain(std::string_view host, std::string_view domain);
 

@@ -103,12 +103,12 @@ void Application::launch() {
                    this);
 
   // Every view and action hands addresses to the desktop through one bounded gate.
-  auto opener =
-      std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
+  auto opener = std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
-  auto backend = Backend::create(loop_, Backend::Config{paths_.resources, paths_.home,
-                                                       paths_.logFile(), std::nullopt, childUmask_});
+  auto backend = Backend::create(
+      loop_,
+      Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt, childUmask_});
   AppDelegate::Parts parts{
       loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
       opener, backend,   signInWindows_};

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "gtk/PagePolicy.h"
-#include "gtk/PageScripts.h"
 #include "gtk/WebContexts.h"
+#include "gtk/WebKitPage.h"
 #include "signin/SignInData.h"
 
 namespace brivok {
@@ -12,32 +12,23 @@ namespace {
 
 class GtkSignInWindow : public SignInWindow {
  public:
-  GtkSignInWindow(WebKitWebContext* context, const Options& options);
+  GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, const Options& options);
   ~GtkSignInWindow() override;
 
   void show() override { gtk_window_present(GTK_WINDOW(window_)); }
   void close() override;
-  std::string url() const override {
-    const char* uri = webkit_web_view_get_uri(view_);
-    return uri ? uri : "";
-  }
-  std::string title() const override {
-    const char* title = webkit_web_view_get_title(view_);
-    return title ? title : "";
-  }
+  std::shared_ptr<WebPage> page() override { return page_; }
   bool rememberLogin() const override {
     return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(remember_));
   }
   void setAddress(const std::string& text) override {
     gtk_label_set_text(GTK_LABEL(address_), text.c_str());
   }
-  void readCookies(std::function<void(std::vector<Cookie>)> done) override;
   void removeLoginChannel() override;
   void closePopups() override;
 
  private:
   static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
-  static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
   static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
   static gboolean fileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer);
@@ -48,30 +39,30 @@ class GtkSignInWindow : public SignInWindow {
   void dropPopup(GtkWidget* window);
 
   std::weak_ptr<Events> events_;
-  bool interactive_;
+  bool capturing_;
   bool closed_ = false;
   GtkWidget* window_ = nullptr;
   GtkWidget* address_ = nullptr;
   GtkWidget* remember_ = nullptr;
   WebKitWebView* view_ = nullptr;
+  std::shared_ptr<WebKitPage> page_;
   WebKitUserContentManager* content_ = nullptr;  // (owned)
   std::vector<GtkWidget*> popups_;               // popup windows, in the order opened
 };
 
-GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& options)
-    : events_(options.events), interactive_(options.interactive) {
+GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, const Options& options)
+    : events_(options.events), capturing_(!options.captureScript.empty()) {
   content_ = webkit_user_content_manager_new();
-  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", store->context(),
                                        "user-content-manager", content_, nullptr));
   webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), signin::kUserAgent);
-  if (interactive_) {
+  page_ = std::make_shared<WebKitPage>(view_, store);
+  if (capturing_) {
     webkit_user_content_manager_register_script_message_handler(content_, "brivokLogin");
     g_signal_connect(content_, "script-message-received::brivokLogin", G_CALLBACK(loginMessage),
                      this);
-    const std::string capture = std::string("(() => {") + pagescripts::kSignInFields +
-                                pagescripts::kSignInCapture + "})();";
     WebKitUserScript* script =
-        webkit_user_script_new(capture.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        webkit_user_script_new(options.captureScript.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_, script);
     webkit_user_script_unref(script);
@@ -129,8 +120,8 @@ GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& optio
   // page leaves alone (the engine hands unhandled keys back to the window) or one typed on
   // the bar presses "I'm signed in", the window's default button.
   gtk_window_set_default(GTK_WINDOW(window_), done);
-  g_signal_connect(remember_, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* key,
-                                                                 gpointer button) -> gboolean {
+  g_signal_connect(remember_, "key-press-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventKey* key, gpointer button) -> gboolean {
                      if (key->keyval != GDK_KEY_Return && key->keyval != GDK_KEY_KP_Enter)
                        return FALSE;
                      gtk_widget_activate(GTK_WIDGET(button));
@@ -139,14 +130,13 @@ GtkSignInWindow::GtkSignInWindow(WebKitWebContext* context, const Options& optio
                    done);
 
   g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
-  g_signal_connect(view_, "load-changed", G_CALLBACK(loadChanged), this);
   watchPage(view_);
   gtk_widget_show_all(box);
-  webkit_web_view_load_uri(view_, options.url.c_str());
 }
 
 GtkSignInWindow::~GtkSignInWindow() {
   closePopups();
+  page_.reset();
   g_signal_handlers_disconnect_by_data(content_, this);
   g_signal_handlers_disconnect_by_data(view_, this);
   g_signal_handlers_disconnect_by_data(window_, this);
@@ -179,13 +169,6 @@ gboolean GtkSignInWindow::deleted(GtkWidget*, GdkEvent*, gpointer data) {
   // The window object outlives its closing; only the controller's owner lets it go.
   static_cast<GtkSignInWindow*>(data)->close();
   return TRUE;
-}
-
-void GtkSignInWindow::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
-  if (event != WEBKIT_LOAD_COMMITTED) return;
-  auto* self = static_cast<GtkSignInWindow*>(data);
-  const char* uri = webkit_web_view_get_uri(view);
-  if (auto events = self->events_.lock()) events->committed(uri ? uri : "");
 }
 
 void GtkSignInWindow::loginMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
@@ -295,7 +278,7 @@ gboolean GtkSignInWindow::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialo
   auto* self = static_cast<GtkSignInWindow*>(data);
   switch (webkit_script_dialog_get_dialog_type(dialog)) {
     case WEBKIT_SCRIPT_DIALOG_ALERT: {
-      if (!self->interactive_ || self->closed_) return TRUE;  // answered at once
+      if (self->closed_) return TRUE;  // answered at once
       // Attached to the sign-in window, and not modal: the rest of the shell goes on.
       showScriptDialog(GTK_WINDOW(self->window_), dialog, false);
       return TRUE;
@@ -316,40 +299,8 @@ gboolean GtkSignInWindow::fileChooser(WebKitWebView*, WebKitFileChooserRequest* 
   return TRUE;
 }
 
-void GtkSignInWindow::readCookies(std::function<void(std::vector<Cookie>)> done) {
-  WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(
-      webkit_web_context_get_website_data_manager(webkit_web_view_get_context(view_)));
-  auto* box = new std::function<void(std::vector<Cookie>)>(std::move(done));
-  webkit_cookie_manager_get_all_cookies(
-      cookies, nullptr,
-      +[](GObject* source, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<std::function<void(std::vector<Cookie>)>> callback(
-            static_cast<std::function<void(std::vector<Cookie>)>*>(data));
-        GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
-                                                                   result, nullptr);
-        std::vector<Cookie> out;
-        for (GList* l = list; l; l = l->next) {
-          auto* c = static_cast<SoupCookie*>(l->data);
-          Cookie cookie;
-          cookie.name = soup_cookie_get_name(c);
-          cookie.value = soup_cookie_get_value(c);
-          cookie.domain = soup_cookie_get_domain(c);
-          cookie.path = soup_cookie_get_path(c);
-          cookie.secure = soup_cookie_get_secure(c);
-          if (GDateTime* expires = soup_cookie_get_expires(c)) {
-            cookie.expires = static_cast<double>(g_date_time_to_unix(expires)) +
-                             g_date_time_get_microsecond(expires) / 1e6;
-          }
-          out.push_back(std::move(cookie));
-        }
-        g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
-        (*callback)(std::move(out));
-      },
-      box);
-}
-
 void GtkSignInWindow::removeLoginChannel() {
-  if (!interactive_) return;
+  if (!capturing_) return;
   g_signal_handlers_disconnect_by_func(content_, reinterpret_cast<gpointer>(loginMessage), this);
   webkit_user_content_manager_unregister_script_message_handler(content_, "brivokLogin");
 }
@@ -359,34 +310,37 @@ void GtkSignInWindow::removeLoginChannel() {
 WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir)
     : dataDir_(std::move(dataDir)), cacheDir_(std::move(cacheDir)) {}
 
-WebKitSignInWindows::~WebKitSignInWindows() {
-  for (auto& [id, context] : contexts_) g_object_unref(context);
-}
+WebKitSignInWindows::~WebKitSignInWindows() = default;
 
-WebKitWebContext* WebKitSignInWindows::context(const std::string& storeId) {
-  if (storeId.empty()) return webkit_web_context_new_ephemeral();
-  auto it = contexts_.find(storeId);
-  if (it == contexts_.end()) {
+std::shared_ptr<WebKitStore> WebKitSignInWindows::store(const std::string& storeId) {
+  if (storeId.empty()) {
+    WebKitWebContext* context = webkit_web_context_new_ephemeral();
+    auto store = std::make_shared<WebKitStore>(context);
+    g_object_unref(context);
+    return store;
+  }
+  auto& store = stores_[storeId];
+  if (!store) {
     WebKitWebContext* context =
         newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
-    it = contexts_.emplace(storeId, context).first;
+    store = std::make_shared<WebKitStore>(context);
+    g_object_unref(context);
   }
-  return WEBKIT_WEB_CONTEXT(g_object_ref(it->second));
+  return store;
 }
 
 std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Options& options) {
-  WebKitWebContext* ctx = context(options.storeId);
-  auto window = std::make_shared<GtkSignInWindow>(ctx, options);
-  g_object_unref(ctx);  // the web view holds it
-  return window;
+  return std::make_shared<GtkSignInWindow>(store(options.storeId), options);
+}
+
+std::shared_ptr<WebPage> WebKitSignInWindows::openOffscreen(const OffscreenPageOptions& options) {
+  auto s = store(options.storeId);
+  WebKitWebContext* context = s->context();
+  return WebKitPage::offscreen(context, std::move(s), options);
 }
 
 void WebKitSignInWindows::forgetStore(const std::string& storeId) {
-  if (storeId.empty()) return;
-  WebKitWebContext* ctx = context(storeId);
-  webkit_website_data_manager_clear(webkit_web_context_get_website_data_manager(ctx),
-                                    WEBKIT_WEBSITE_DATA_ALL, 0, nullptr, nullptr, nullptr);
-  g_object_unref(ctx);
+  if (!storeId.empty()) store(storeId)->clear();
 }
 
 }  // namespace brivok

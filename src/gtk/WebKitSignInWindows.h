@@ -6,29 +6,30 @@
 #include <memory>
 #include <string>
 
+#include "gtk/WebKitPage.h"
 #include "platform/SignInWindow.h"
 
 namespace brivok {
 
-// Sign-in windows on WebKitGTK. Each sign-in key's store is one web context with a data
-// manager under <data>/stores/<id> (cache under <cache>/stores/<id>), made on first use and
-// kept for the life of the process, so every window of a key shares its cookies.
+// Sign-in windows and never-shown pages on WebKitGTK. Each sign-in key's store is one web
+// context with a data manager under <data>/stores/<id> (cache under <cache>/stores/<id>),
+// made on first use and kept for the life of the process, so every window and page of a key
+// shares its cookies. The empty identifier gives each page a throw-away store of its own.
 class WebKitSignInWindows : public SignInWindows {
  public:
   WebKitSignInWindows(std::string dataDir, std::string cacheDir);
   ~WebKitSignInWindows() override;
 
   std::shared_ptr<SignInWindow> open(const SignInWindow::Options& options) override;
+  std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& options) override;
   void forgetStore(const std::string& storeId) override;
 
-  // The persistent context of a store (made on first use), or a fresh ephemeral one for
-  // the empty identifier. The caller owns the returned reference.
-  WebKitWebContext* context(const std::string& storeId);
+  std::shared_ptr<WebKitStore> store(const std::string& storeId);
 
  private:
   std::string dataDir_;
   std::string cacheDir_;
-  std::map<std::string, WebKitWebContext*> contexts_;  // (owned)
+  std::map<std::string, std::shared_ptr<WebKitStore>> stores_;
 };
 
 }  // namespace brivok

@@ -1,25 +1,14 @@
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
+
+#include "platform/WebPage.h"
 
 namespace brivok {
 
-// One cookie as a website store holds it.
-struct Cookie {
-  std::string name;
-  std::string value;
-  std::string domain;  // as stored: a leading dot and letter case kept
-  std::string path;
-  bool secure = false;
-  std::optional<double> expires;  // seconds since 1970, absent for a session cookie
-};
-
 // A sign-in window: a bar (address, "Remember my login", "Cancel", "I'm signed in") over a
-// web view that works on one website store. The toolkit side owns the popups the page opens.
+// web page that works on one website store. The toolkit side owns the popups the page opens.
 class SignInWindow {
  public:
   // What the window reports to the one who drives it. Held weakly by the window.
@@ -30,39 +19,47 @@ class SignInWindow {
     virtual void finishPressed() = 0;
     virtual void cancelPressed() = 0;
     virtual void windowClosed() = 0;  // the sign-in window itself, however it closed
-    virtual void committed(const std::string& url) = 0;
     // Whether a page's request for a new window may open a popup now; when not, the
     // request loads in place.
     virtual bool mayOpenPopup() const = 0;
   };
 
   struct Options {
-    std::string url;
     std::string title;
-    std::string storeId;      // empty: a throw-away store of the window's own
-    bool interactive = true;  // capture script and "brivokLogin" channel; dialogs shown
-    std::string address;      // the first text of the address label
+    std::string storeId;        // empty: a throw-away store of the window's own
+    std::string captureScript;  // run in every frame at document end; posts on "brivokLogin"
+    std::string address;        // the first text of the address label
     std::weak_ptr<Events> events;
   };
 
   virtual ~SignInWindow() = default;
   virtual void show() = 0;   // to the front, focused
   virtual void close() = 0;  // reports windowClosed() while closing, once
-  virtual std::string url() const = 0;
-  virtual std::string title() const = 0;
+  virtual std::shared_ptr<WebPage> page() = 0;
   virtual bool rememberLogin() const = 0;
   virtual void setAddress(const std::string& text) = 0;
-  virtual void readCookies(std::function<void(std::vector<Cookie>)> done) = 0;
   virtual void removeLoginChannel() = 0;
   // Closes every popup without reporting anything.
   virtual void closePopups() = 0;
 };
 
-// Makes sign-in windows and keeps the website stores they work on.
+// A page that is never shown (reading a page, signing in again by itself). It behaves as a
+// page in a window on screen would, but nothing of it waits for a person or reaches the
+// desktop: dialogs are answered at once, file choosers and permissions refused, sound muted,
+// and a response it cannot show (a download) fails its load.
+struct OffscreenPageOptions {
+  std::string storeId;  // empty: a fresh throw-away store
+  int width = 1280;
+  int height = 2000;
+  bool newWindowsInPlace = false;  // a page's new window loads in the same page; else it is refused
+};
+
+// Makes sign-in windows and off-screen pages, and keeps the website stores they work on.
 class SignInWindows {
  public:
   virtual ~SignInWindows() = default;
   virtual std::shared_ptr<SignInWindow> open(const SignInWindow::Options& options) = 0;
+  virtual std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& options) = 0;
   // Erases everything the store holds, also under open windows.
   virtual void forgetStore(const std::string& storeId) = 0;
 };

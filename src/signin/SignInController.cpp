@@ -3,26 +3,76 @@
 #include "core/Json.h"
 #include "core/Url.h"
 #include "signin/SignInData.h"
+#include "signin/SignInScripts.h"
 
 namespace brivok {
 
-std::shared_ptr<SignInController> SignInController::create(SignInWindows& windows,
-                                                           const std::string& url,
-                                                           const std::string& title,
-                                                           const std::vector<std::string>& domains,
-                                                           const std::string& key,
-                                                           std::optional<AutoLogin> autoLogin) {
+SignInController::SignInController(std::shared_ptr<EventLoop> loop,
+                                   std::vector<std::string> domains,
+                                   std::optional<AutoLogin> autoLogin)
+    : loop_(std::move(loop)),
+      domains_(std::move(domains)),
+      auto_(std::move(autoLogin)),
+      autoDeadline_(loop_->now() + kAutoDeadline) {}
+
+std::shared_ptr<SignInController> SignInController::create(
+    SignInWindows& windows, std::shared_ptr<EventLoop> loop, const std::string& url,
+    const std::string& title, const std::vector<std::string>& domains, const std::string& key,
+    std::optional<AutoLogin> autoLogin) {
   std::shared_ptr<SignInController> self(
-      new SignInController(signin::lowerCased(domains), std::move(autoLogin)));
-  SignInWindow::Options options;
-  options.url = url;
-  options.title = title;
-  options.storeId = signin::storeIdentifier(key);
-  options.interactive = self->interactive();
-  options.address = signin::addressLabel(url);
-  options.events = self;
-  self->window_ = windows.open(options);
+      new SignInController(std::move(loop), signin::lowerCased(domains), std::move(autoLogin)));
+  const std::string storeId = signin::storeIdentifier(key);
+  if (self->auto_) {
+    // Never shown: nothing of it may wait for a person.
+    OffscreenPageOptions options;
+    options.storeId = storeId;
+    options.newWindowsInPlace = true;
+    self->page_ = windows.openOffscreen(options);
+    self->pattern_ = std::make_unique<LoginPattern>(self->auto_->loginPattern);
+  } else {
+    SignInWindow::Options options;
+    options.title = title;
+    options.storeId = storeId;
+    options.captureScript = captureScript();
+    options.address = signin::addressLabel(url);
+    options.events = self;
+    self->window_ = windows.open(options);
+    self->page_ = self->window_->page();
+  }
+  self->page_->setEvents(self);
+  self->page_->load(url);
+  if (self->auto_) {
+    std::weak_ptr<SignInController> weak = self;
+    self->autoTimer_ = Timer::every(self->loop_, kAutoStep, [weak] {
+      if (auto controller = weak.lock()) controller->autoStep();
+    });
+  }
   return self;
+}
+
+std::string SignInController::captureScript() {
+  return std::string("(() => {") + signin::scripts::kFields + signin::scripts::kCapture + "})();";
+}
+
+std::string SignInController::probeScript() {
+  return std::string("(() => {") + signin::scripts::kFields + "return !!bvFields().password; })()";
+}
+
+std::string SignInController::fillScript(const std::string& username, const std::string& password) {
+  std::string values;
+  try {
+    values = nlohmann::json::array({username, password}).dump();
+  } catch (const nlohmann::json::exception&) {
+    values = R"(["",""])";  // not UTF-8: nothing that could be typed
+  }
+  return std::string("(() => {") + signin::scripts::kFields + "  const [u, p] = " + values +
+         signin::scripts::kFill + "})();";
+}
+
+std::string SignInController::addressText(const std::string& url) {
+  const auto parsed = Url::parse(url);
+  if (!parsed) return {};
+  return parsed->host + percentDecoded(parsed->path);
 }
 
 void SignInController::loginMessage(const std::string& text) {
@@ -41,20 +91,29 @@ void SignInController::loginMessage(const std::string& text) {
 }
 
 void SignInController::committed(const std::string& url) {
+  if (!window_) return;
   const auto parsed = Url::parse(url);
   window_->setAddress(parsed ? parsed->host : std::string());
 }
 
 void SignInController::finishSignIn() {
   if (finished_) return;
-  const std::string url = window_->url();
-  const std::string title = window_->title();
+  const std::string url = page_->url();
+  const std::string title = page_->title();
   std::weak_ptr<SignInController> weak = weak_from_this();
-  window_->readCookies([weak, url, title](std::vector<Cookie> cookies) {
+  page_->store().readCookies([weak, url, title](std::vector<Cookie> cookies) {
     auto self = weak.lock();
     if (!self || self->finished_) return;
     self->end(self->result(cookies, url, title), "");
   });
+}
+
+void SignInController::cancelSignIn() {
+  if (window_) {
+    window_->close();  // its closing ends the sign-in
+  } else {
+    end(std::nullopt, signin::kClosedError);
+  }
 }
 
 nlohmann::json SignInController::result(const std::vector<Cookie>& cookies, const std::string& url,
@@ -78,15 +137,55 @@ void SignInController::windowClosed() {
   end(std::nullopt, signin::kClosedError);
 }
 
+void SignInController::autoStep() {
+  if (!auto_ || finished_) return;
+  const auto now = loop_->now();
+  // First of all, so a page that never stops loading still ends in time.
+  if (now > autoDeadline_) {
+    end(std::nullopt, kTimeoutError);
+    return;
+  }
+  if (page_->isLoading()) return;
+  if (autoLastStep_ && now - *autoLastStep_ < kAutoSettle) return;
+  const bool loginAddress = pattern_->matches(addressText(page_->url()));
+  std::weak_ptr<SignInController> weak = weak_from_this();
+  page_->evaluate(probeScript(), [weak, loginAddress](std::optional<nlohmann::json> value) {
+    if (auto self = weak.lock()) self->decide(loginAddress, value);
+  });
+}
+
+void SignInController::decide(bool loginAddress, const std::optional<nlohmann::json>& probe) {
+  if (finished_) return;
+  const bool hasPassword = probe && probe->is_boolean() && probe->get<bool>();
+  if (!loginAddress && !hasPassword) {
+    finishSignIn();  // the site let the browser in
+    return;
+  }
+  if (autoSteps_ < kAutoAttempts) {
+    ++autoSteps_;
+    autoLastStep_ = loop_->now();
+    page_->evaluate(fillScript(auto_->username, auto_->password), nullptr);
+    return;
+  }
+  end(std::nullopt, kAttemptsError);
+}
+
 void SignInController::end(const std::optional<nlohmann::json>& result, const std::string& error) {
   if (finished_) return;
   finished_ = true;
   // The callback may drop the last owner; stay alive until this call is over.
   auto keep = shared_from_this();
-  window_->removeLoginChannel();
-  window_->closePopups();
+  autoTimer_.cancel();
+  if (window_) {
+    window_->removeLoginChannel();
+    window_->closePopups();
+  }
   if (onFinish) onFinish(result, error);
-  window_->close();
+  if (window_) {
+    window_->close();
+  } else {
+    page_->close();  // the never-shown page and its web process go at once
+  }
 }
 
 }  // namespace brivok

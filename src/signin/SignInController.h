@@ -9,14 +9,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/EventLoop.h"
+#include "core/Timer.h"
 #include "platform/SignInWindow.h"
+#include "signin/LoginPattern.h"
 
 namespace brivok {
 
-// One sign-in to an outside site, in a window of its own on the website store of a sign-in
-// key. Interactive (the user signs in and presses "I'm signed in") or automatic (the shell
-// fills in a stored login; the window is never shown). Ends exactly once.
+// One sign-in to an outside site on the website store of a sign-in key. Interactive: a
+// window the user signs in with, then presses "I'm signed in". Automatic: a page that is
+// never shown, where the shell fills in a stored login until the site lets it in. Ends once.
 class SignInController : public SignInWindow::Events,
+                         public WebPage::Events,
                          public std::enable_shared_from_this<SignInController> {
  public:
   struct AutoLogin {
@@ -28,44 +32,76 @@ class SignInController : public SignInWindow::Events,
   using FinishCallback =
       std::function<void(const std::optional<nlohmann::json>&, const std::string&)>;
 
-  static std::shared_ptr<SignInController> create(SignInWindows& windows, const std::string& url,
-                                                  const std::string& title,
+  static constexpr Duration kAutoStep = std::chrono::milliseconds(2000);
+  static constexpr Duration kAutoSettle = std::chrono::milliseconds(4000);
+  static constexpr Duration kAutoDeadline = std::chrono::seconds(90);
+  static constexpr int kAutoAttempts = 4;
+  static constexpr const char* kTimeoutError =
+      "signing in again didn't finish in time; the site may want a verification code";
+  static constexpr const char* kAttemptsError =
+      "couldn't finish signing in by itself; the site may want a verification step";
+
+  static std::shared_ptr<SignInController> create(SignInWindows& windows,
+                                                  std::shared_ptr<EventLoop> loop,
+                                                  const std::string& url, const std::string& title,
                                                   const std::vector<std::string>& domains,
                                                   const std::string& key,
                                                   std::optional<AutoLogin> autoLogin);
 
   FinishCallback onFinish;
 
-  void show() { window_->show(); }
+  void show() {
+    if (window_) window_->show();
+  }
   // Collects the store's cookies and ends with the sign-in result.
   void finishSignIn();
-  void cancelSignIn() { window_->close(); }
+  void cancelSignIn();
 
   bool finished() const { return finished_; }
   bool interactive() const { return !auto_; }
+  int autoSteps() const { return autoSteps_; }
   const std::vector<std::string>& domains() const { return domains_; }
   const std::map<std::string, std::string>& typed() const { return typed_; }
-  SignInWindow& window() { return *window_; }
+  WebPage& page() { return *page_; }
+
+  // The page scripts: the capture script of sign-in windows, the password probe, and the
+  // script that fills in a login (the values go in as a JSON literal, so no character of
+  // theirs can break out of it) and submits it.
+  static std::string captureScript();
+  static std::string probeScript();
+  static std::string fillScript(const std::string& username, const std::string& password);
+  // What the login pattern is matched against: the address's host followed by its path.
+  static std::string addressText(const std::string& url);
 
   // SignInWindow::Events
   void loginMessage(const std::string& json) override;
   void finishPressed() override { finishSignIn(); }
   void cancelPressed() override { cancelSignIn(); }
   void windowClosed() override;
-  void committed(const std::string& url) override;
   bool mayOpenPopup() const override { return interactive() && !finished_; }
+  // WebPage::Events
+  void committed(const std::string& url) override;
 
  private:
-  SignInController(std::vector<std::string> domains, std::optional<AutoLogin> autoLogin)
-      : domains_(std::move(domains)), auto_(std::move(autoLogin)) {}
+  SignInController(std::shared_ptr<EventLoop> loop, std::vector<std::string> domains,
+                   std::optional<AutoLogin> autoLogin);
   void end(const std::optional<nlohmann::json>& result, const std::string& error);
   nlohmann::json result(const std::vector<Cookie>& cookies, const std::string& url,
                         const std::string& title) const;
+  void autoStep();
+  void decide(bool loginAddress, const std::optional<nlohmann::json>& probe);
 
-  std::shared_ptr<SignInWindow> window_;
+  std::shared_ptr<EventLoop> loop_;
+  std::shared_ptr<SignInWindow> window_;  // interactive only
+  std::shared_ptr<WebPage> page_;
   std::vector<std::string> domains_;
   std::map<std::string, std::string> typed_;  // "username", "password"
   std::optional<AutoLogin> auto_;
+  std::unique_ptr<LoginPattern> pattern_;
+  Timer autoTimer_;
+  int autoSteps_ = 0;
+  std::optional<Clock::time_point> autoLastStep_;  // none: no fill yet
+  Clock::time_point autoDeadline_;
   bool finished_ = false;
 };
 

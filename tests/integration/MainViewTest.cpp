@@ -214,8 +214,8 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   };
   {
     WebKitSignInWindows windows(dir / "data", dir / "cache");
-    auto c = SignInController::create(windows, page, "Local sign-in", {"127.0.0.1"}, "acct",
-                                      std::nullopt);
+    auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page,
+                                      "Local sign-in", {"127.0.0.1"}, "acct", std::nullopt);
     c->onFinish = finish;
     c->show();
     WebKitWebView* view = webViewIn("Local sign-in");
@@ -244,8 +244,8 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   ended = false;
   answer.reset();
   WebKitSignInWindows windows(dir / "data", dir / "cache");
-  auto again =
-      SignInController::create(windows, page, "Again", {"127.0.0.1"}, "acct", std::nullopt);
+  auto again = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Again",
+                                        {"127.0.0.1"}, "acct", std::nullopt);
   again->onFinish = finish;
   again->show();
   ASSERT_TRUE(waitForPage(webViewIn("Again"), page));
@@ -258,8 +258,8 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   windows.forgetStore(signin::storeIdentifier("acct"));
   testing::pause(1.0);
   ended = false;
-  auto third =
-      SignInController::create(windows, page, "Third", {"127.0.0.1"}, "acct", std::nullopt);
+  auto third = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Third",
+                                        {"127.0.0.1"}, "acct", std::nullopt);
   third->onFinish = finish;
   third->finishSignIn();
   ASSERT_TRUE(spin([&] { return ended; }));

@@ -318,7 +318,8 @@ TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
   WebKitSignInWindows windows(dir / "data", dir / "cache");
   const std::string page = sites.origin() + "/consent.html";
   bool ended = false;
-  auto c = SignInController::create(windows, page, "Consent", {}, "", std::nullopt);
+  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Consent", {},
+                                    "", std::nullopt);
   c->onFinish = [&](const std::optional<nlohmann::json>&, const std::string&) { ended = true; };
   c->show();
   GtkWidget* signIn =
@@ -377,7 +378,8 @@ TEST(SignInWindow, TwoStepLoginKeepsTheNameFromTheFirstPage) {
   WebKitSignInWindows windows(dir / "data", dir / "cache");
   const std::string page = sites.origin() + "/two-step.html";
   std::optional<nlohmann::json> answer;
-  auto c = SignInController::create(windows, page, "Two steps", {"127.0.0.1"}, "two", std::nullopt);
+  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Two steps",
+                                    {"127.0.0.1"}, "two", std::nullopt);
   c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
   c->show();
   WebKitWebView* view = testing::webViewIn("Two steps");
@@ -409,7 +411,8 @@ TEST(SignInWindow, ReturnSendsTheSitesFormAndOnlyAReturnThePageLeavesFinishes) {
   WebKitSignInWindows windows(dir / "data", dir / "cache");
   const std::string page = sites.origin() + "/login.html";
   std::optional<nlohmann::json> answer;
-  auto c = SignInController::create(windows, page, "Return", {"127.0.0.1"}, "", std::nullopt);
+  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Return",
+                                    {"127.0.0.1"}, "", std::nullopt);
   c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
   c->show();
   WebKitWebView* view = testing::webViewIn("Return");

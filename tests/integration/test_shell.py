@@ -198,8 +198,8 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(len(shell.backends()), 1)
         shell.proc.kill()
         shell.proc.wait()
-        self.assertTrue(wait_for(lambda: not shell.backends(), timeout=5))
-        self.assertIn("The desktop shell has gone; stopping.", shell.log())
+        # The kernel ends it with the shell; it need not watch BRIVOK_PARENT_PID.
+        self.assertTrue(wait_for(lambda: not shell.backends(), timeout=2))
 
 
 if __name__ == "__main__":

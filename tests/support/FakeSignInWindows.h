@@ -9,7 +9,99 @@
 
 namespace brivok::testing {
 
-// A sign-in window that records what it is asked and lets a test play the page and the user.
+// A website store that holds its cookie reads and writes until the test completes them.
+class FakeStore : public WebsiteStore {
+ public:
+  void readCookies(std::function<void(std::vector<Cookie>)> done) override {
+    pendingReads.push_back(std::move(done));
+  }
+  void addCookie(const Cookie& cookie, std::function<void()> done) override {
+    added.push_back(cookie);
+    pendingAdds.push_back(std::move(done));
+  }
+  void clear() override { ++cleared; }
+
+  // Delivers `cookies` to every pending read.
+  void deliverCookies(const std::vector<Cookie>& cookies) {
+    auto pending = std::move(pendingReads);
+    pendingReads.clear();
+    for (auto& done : pending) done(cookies);
+  }
+  void completeAdds() {
+    auto pending = std::move(pendingAdds);
+    pendingAdds.clear();
+    for (auto& done : pending) done();
+  }
+
+  std::vector<Cookie> added;
+  std::vector<std::function<void(std::vector<Cookie>)>> pendingReads;
+  std::vector<std::function<void()>> pendingAdds;
+  int cleared = 0;
+};
+
+// A page whose loads, script answers and events the test plays.
+class FakePage : public WebPage {
+ public:
+  struct Evaluation {
+    std::string script;
+    ScriptDone done;
+  };
+  void setEvents(std::weak_ptr<Events> e) override { events = std::move(e); }
+  void load(const std::string& url) override {
+    loads.push_back(url);
+    currentUrl = url;
+    loading = true;
+  }
+  void evaluate(const std::string& script, ScriptDone done) override {
+    evaluations.push_back({script, std::move(done)});
+  }
+  std::string url() const override { return currentUrl; }
+  std::string title() const override { return currentTitle; }
+  bool isLoading() const override { return loading; }
+  WebsiteStore& store() override { return *cookies; }
+  void close() override { closed = true; }
+
+  // Answers every pending evaluation whose script contains `part` (all when empty).
+  int answer(const std::optional<nlohmann::json>& value, const std::string& part = "") {
+    int answered = 0;
+    std::vector<Evaluation> rest;
+    auto pending = std::move(evaluations);
+    evaluations.clear();
+    for (auto& e : pending) {
+      if (part.empty() || e.script.find(part) != std::string::npos) {
+        ++answered;
+        if (e.done) e.done(value);
+      } else {
+        rest.push_back(std::move(e));
+      }
+    }
+    for (auto& e : rest) evaluations.push_back(std::move(e));
+    return answered;
+  }
+  std::size_t pending(const std::string& part) const {
+    std::size_t n = 0;
+    for (const auto& e : evaluations) n += e.script.find(part) != std::string::npos;
+    return n;
+  }
+  void finish() {
+    loading = false;
+    if (auto e = events.lock()) e->finished();
+  }
+  void fail(bool cancelled) {
+    loading = false;
+    if (auto e = events.lock()) e->failed(cancelled);
+  }
+
+  std::weak_ptr<Events> events;
+  std::vector<std::string> loads;
+  std::vector<Evaluation> evaluations;
+  std::string currentUrl, currentTitle;
+  bool loading = false;
+  bool closed = false;
+  std::shared_ptr<FakeStore> cookies = std::make_shared<FakeStore>();
+};
+
+// A sign-in window that records what it is asked and lets a test play the user.
 class FakeSignInWindow : public SignInWindow {
  public:
   explicit FakeSignInWindow(Options o) : options(std::move(o)) {}
@@ -19,33 +111,22 @@ class FakeSignInWindow : public SignInWindow {
     closed = true;
     if (auto events = options.events.lock()) events->windowClosed();
   }
-  std::string url() const override { return currentUrl; }
-  std::string title() const override { return currentTitle; }
+  std::shared_ptr<WebPage> page() override { return fakePage; }
   bool rememberLogin() const override { return remember; }
   void setAddress(const std::string& text) override { address = text; }
-  void readCookies(std::function<void(std::vector<Cookie>)> done) override {
-    pendingCookies.push_back(std::move(done));
-  }
   void removeLoginChannel() override { channelRemoved = true; }
   void closePopups() override { ++popupsClosed; }
 
-  // Delivers the store's cookies to every pending read.
-  void deliverCookies(const std::vector<Cookie>& cookies) {
-    auto pending = std::move(pendingCookies);
-    pendingCookies.clear();
-    for (auto& done : pending) done(cookies);
-  }
   std::shared_ptr<Events> events() const { return options.events.lock(); }
 
   Options options;
+  std::shared_ptr<FakePage> fakePage = std::make_shared<FakePage>();
   int shown = 0;
   bool closed = false;
   bool remember = true;
   bool channelRemoved = false;
   int popupsClosed = 0;
   std::string address;
-  std::string currentUrl, currentTitle;
-  std::vector<std::function<void(std::vector<Cookie>)>> pendingCookies;
 };
 
 class FakeSignInWindows : public SignInWindows {
@@ -55,9 +136,15 @@ class FakeSignInWindows : public SignInWindows {
     windows.push_back(window);
     return window;
   }
+  std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& options) override {
+    auto page = std::make_shared<FakePage>();
+    offscreen.push_back({options, page});
+    return page;
+  }
   void forgetStore(const std::string& storeId) override { forgotten.push_back(storeId); }
 
   std::vector<std::shared_ptr<FakeSignInWindow>> windows;
+  std::vector<std::pair<OffscreenPageOptions, std::shared_ptr<FakePage>>> offscreen;
   std::vector<std::string> forgotten;
 };
 

@@ -410,7 +410,7 @@ TEST_F(SignInDelegateTest, SameIdBringsTheWindowForwardNewIdOpensOnTheSameStore)
   EXPECT_EQ(signIns->windows[1]->options.storeId, first.options.storeId);
   // A list holding something other than a string counts as no list: nothing is handed over.
   first.events()->finishPressed();
-  first.deliverCookies({{"c", "1", "a.example", "/", false, {}}});
+  first.fakePage->cookies->deliverCookies({{"c", "1", "a.example", "/", false, {}}});
   const std::string call = lastEval();
   const auto open = call.find("brivokSignedIn(") + std::string("brivokSignedIn(").size();
   EXPECT_EQ(nlohmann::json::parse(call.substr(open, call.size() - open - 1))["cookies"],
@@ -433,10 +433,10 @@ TEST_F(SignInDelegateTest, AnswersReachThePageAndBringTheMainWindowBack) {
   post({{"action", "signin"}, {"id", "q\"1"}, {"url", "https://a.example/"}});
   EXPECT_EQ(signIns->windows.size(), 2u);
   // A page title that is not valid UTF-8 cannot be sent; the window still comes back.
-  signIns->windows[1]->currentTitle = "\xff";
+  signIns->windows[1]->fakePage->currentTitle = "\xff";
   signIns->windows[1]->events()->finishPressed();
   const auto before = view->events.size();
-  signIns->windows[1]->deliverCookies({});
+  signIns->windows[1]->fakePage->cookies->deliverCookies({});
   EXPECT_EQ(view->events.size(), before);
   EXPECT_EQ(window->presented, presented + 2);
 }

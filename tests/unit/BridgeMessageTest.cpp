@@ -106,8 +106,7 @@ TEST(BridgeMessage, HostileSizesAreDroppedWithoutHarm) {
     EXPECT_EQ(describe(deep), "") << depth;
   }
   // Brackets inside strings are text, not nesting.
-  EXPECT_EQ(describe(R"({"action":"setPref","key":"k","value":")" + std::string(5000, '[') +
-                     "\"}"),
+  EXPECT_EQ(describe(R"({"action":"setPref","key":"k","value":")" + std::string(5000, '[') + "\"}"),
             "setPref k=" + std::string(5000, '['));
   std::string big = R"({"action":"setPref","key":"k","value":")";
   big += std::string(kMaxPageMessageBytes, 'x') + "\"}";

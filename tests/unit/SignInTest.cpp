@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeEventLoop.h"
 #include "FakeSignInWindows.h"
 #include "core/Md5.h"
 #include "signin/SignInController.h"
@@ -8,6 +9,7 @@
 namespace brivok {
 namespace {
 
+using testing::FakePage;
 using testing::FakeSignInWindow;
 using testing::FakeSignInWindows;
 
@@ -61,31 +63,61 @@ TEST(SignInPopups, CentredOnTheSignInWindowAndNeverAboveTheWorkArea) {
   EXPECT_EQ(signin::popupOrigin(window, std::nullopt, 520, 680), std::make_pair(0, 0));
 }
 
+TEST(SignInCookies, DictionariesFromTheBackendFollowTheTable) {
+  const auto read = [](const char* json) {
+    return signin::cookieFromDictionary(nlohmann::json::parse(json));
+  };
+  const auto full = read(
+      R"({"name":"sid","value":"v","domain":".a.example","path":"/x","secure":true,"expires":17.5})");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(
+      signin::cookieDictionary(*full).dump(),
+      R"({"domain":".a.example","expires":17.5,"name":"sid","path":"/x","secure":true,"value":"v"})");
+  // Mistyped keys take their defaults: a string "secure" is no secure flag.
+  const auto defaults = read(R"({"name":5,"domain":"a.example","secure":"true","expires":"soon"})");
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(signin::cookieDictionary(*defaults).dump(),
+            R"({"domain":"a.example","name":"","path":"/","secure":false,"value":""})");
+  // Nothing a store could hold, or that would change the meaning of a cookie header.
+  for (const char* bad :
+       {R"({"name":"a"})", R"([1])", R"("x")", R"({"name":"a;b","value":"c","domain":"a.example"})",
+        R"({"name":"a","value":"v\r\nSet-Cookie: x=1","domain":"a.example"})"}) {
+    EXPECT_FALSE(read(bad)) << bad;
+  }
+}
+
 struct ControllerTest : ::testing::Test {
+  std::shared_ptr<testing::FakeEventLoop> loop = std::make_shared<testing::FakeEventLoop>();
   FakeSignInWindows windows;
   std::vector<std::pair<std::optional<nlohmann::json>, std::string>> endings;
 
   std::shared_ptr<SignInController> make(
       std::optional<SignInController::AutoLogin> autoLogin = std::nullopt) {
-    auto c = SignInController::create(windows, "https://login.example.com/start?x=1", "Sign in",
-                                      {"Example.COM"}, "work", std::move(autoLogin));
+    auto c = SignInController::create(windows, loop, "https://login.example.com/start?x=1",
+                                      "Sign in", {"Example.COM"}, "work", std::move(autoLogin));
     c->onFinish = [this](const std::optional<nlohmann::json>& r, const std::string& e) {
       endings.emplace_back(r, e);
     };
     return c;
   }
   FakeSignInWindow& window() { return *windows.windows.back(); }
+  FakePage& page() { return *window().fakePage; }
 };
 
 TEST_F(ControllerTest, ConstructionChoosesTheKeysStoreAndTheMode) {
   auto c = make();
   EXPECT_EQ(window().options.storeId, signin::storeIdentifier("work"));
-  EXPECT_TRUE(window().options.interactive);
+  EXPECT_NE(window().options.captureScript.find("brivokLogin"), std::string::npos);
   EXPECT_EQ(window().options.address, "login.example.com");
+  EXPECT_EQ(page().loads, std::vector<std::string>{"https://login.example.com/start?x=1"});
   EXPECT_EQ(c->domains(), std::vector<std::string>{"example.com"});
   EXPECT_EQ(window().shown, 0);  // construction never shows the window
+  // Automatic: a page that is never shown, on the same key's store, no window at all.
   auto automatic = make(SignInController::AutoLogin{"u", "p", "login"});
-  EXPECT_FALSE(window().options.interactive);
+  EXPECT_EQ(windows.windows.size(), 1u);
+  ASSERT_EQ(windows.offscreen.size(), 1u);
+  EXPECT_EQ(windows.offscreen[0].first.storeId, signin::storeIdentifier("work"));
+  EXPECT_TRUE(windows.offscreen[0].first.newWindowsInPlace);
   EXPECT_FALSE(automatic->mayOpenPopup());
 }
 
@@ -102,14 +134,14 @@ TEST_F(ControllerTest, CapturedLoginKeepsEachNonEmptyValue) {
 
 TEST_F(ControllerTest, ResultFiltersCookiesAndFollowsTheCheckbox) {
   auto c = make();
-  window().currentUrl = "https://www.example.com/home";
-  window().currentTitle = "Home";
+  page().currentUrl = "https://www.example.com/home";
+  page().currentTitle = "Home";
   c->loginMessage(R"({"username":"ann","password":"pw"})");
   c->finishPressed();
-  window().currentUrl = "https://changed.example.com/";  // read at the press, not later
-  window().deliverCookies({{"a", "1", ".example.com", "/", true, {}},
-                           {"b", "2", "tracker.net", "/", false, {}},
-                           {"c", "3", "WWW.EXAMPLE.COM", "/", false, 5.5}});
+  page().currentUrl = "https://changed.example.com/";  // read at the press, not later
+  page().cookies->deliverCookies({{"a", "1", ".example.com", "/", true, {}},
+                                  {"b", "2", "tracker.net", "/", false, {}},
+                                  {"c", "3", "WWW.EXAMPLE.COM", "/", false, 5.5}});
   ASSERT_EQ(endings.size(), 1u);
   const auto& result = *endings[0].first;
   EXPECT_EQ(endings[0].second, "");
@@ -123,62 +155,53 @@ TEST_F(ControllerTest, ResultFiltersCookiesAndFollowsTheCheckbox) {
   EXPECT_TRUE(window().closed);
   EXPECT_TRUE(window().channelRemoved);
   EXPECT_EQ(window().popupsClosed, 1);
-}
 
-TEST_F(ControllerTest, LoginIsHandedOverOnlyWithThePasswordAndTheTick) {
   auto onlyUser = make();
   onlyUser->loginMessage(R"({"username":"ann","password":""})");
   onlyUser->finishPressed();
-  window().deliverCookies({});
-  EXPECT_EQ(endings.back().first->dump(), R"({"cookies":[],"remember":true,"title":"","url":""})");
-
+  page().cookies->deliverCookies({});
+  EXPECT_EQ(
+      endings.back().first->dump(),
+      R"({"cookies":[],"remember":true,"title":"","url":"https://login.example.com/start?x=1"})");
   auto unticked = make();
   unticked->loginMessage(R"({"username":"ann","password":"pw"})");
   window().remember = false;
   unticked->finishPressed();
-  window().deliverCookies({});
+  page().cookies->deliverCookies({});
   EXPECT_EQ(endings.back().first->value("remember", true), false);
   EXPECT_FALSE(endings.back().first->contains("login"));
-
-  auto automatic = make(SignInController::AutoLogin{"u", "p", "login"});
-  automatic->finishSignIn();
-  window().deliverCookies({});
-  EXPECT_EQ(endings.back().first->dump(), R"({"cookies":[],"title":"","url":""})");
 }
 
-TEST_F(ControllerTest, EndsExactlyOnce) {
+TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
   // Pressed twice: one read answers, the second finds the sign-in ended.
   auto c = make();
   c->finishPressed();
   c->finishPressed();
-  window().deliverCookies({});
-  window().deliverCookies({});
+  page().cookies->deliverCookies({});
   EXPECT_EQ(endings.size(), 1u);
-
   // Closed while the cookies are being read: the close wins, the late cookies do nothing.
   endings.clear();
   auto closing = make();
   closing->finishPressed();
   window().close();
-  window().deliverCookies({});
+  page().cookies->deliverCookies({});
   ASSERT_EQ(endings.size(), 1u);
   EXPECT_FALSE(endings[0].first);
   EXPECT_EQ(endings[0].second, "the sign-in window was closed");
   closing->cancelPressed();
   EXPECT_EQ(endings.size(), 1u);
   EXPECT_FALSE(closing->mayOpenPopup());
-}
 
-TEST_F(ControllerTest, CallbackMayDropTheLastOwner) {
-  auto c = make();
-  std::weak_ptr<SignInController> weak = c;
+  auto dropped = make();
+  std::weak_ptr<SignInController> weak = dropped;
   auto* raw = &window();
-  c->onFinish = [&c](const std::optional<nlohmann::json>&, const std::string&) { c.reset(); };
-  c->cancelPressed();
+  dropped->onFinish = [&dropped](const std::optional<nlohmann::json>&, const std::string&) {
+    dropped.reset();
+  };
+  dropped->cancelPressed();
   EXPECT_TRUE(weak.expired());
   EXPECT_TRUE(raw->closed);
-  // A window that reports after its controller is gone reaches nobody.
-  EXPECT_FALSE(raw->events());
+  EXPECT_FALSE(raw->events());  // a window that reports later reaches nobody
 }
 
 TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
@@ -188,6 +211,118 @@ TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
   c->committed("about:blank");
   EXPECT_EQ(window().address, "");
   EXPECT_EQ(signin::addressLabel("data:text/html,hi"), "data:text/html,hi");
+}
+
+TEST(AutoSignIn, ScriptsCarryTheLoginAsALiteral) {
+  const auto fill = SignInController::fillScript("a\"n'n\\\n</script>", "p\u00e9");
+  EXPECT_NE(fill.find(R"(  const [u, p] = ["a\"n'n\\\n</script>","p)"), std::string::npos);
+  EXPECT_EQ(fill.rfind("(() => {", 0), 0u);
+  EXPECT_EQ(fill.substr(fill.size() - 5), "})();");
+  EXPECT_NE(SignInController::fillScript("\xff", "x").find(R"(const [u, p] = ["",""])"),
+            std::string::npos);
+  EXPECT_TRUE(SignInController::probeScript().ends_with("return !!bvFields().password; })()")); })()");
+  EXPECT_EQ(SignInController::addressText("https://Acc.Example.com:8443/a%20b/Login?next=/x#f"),
+            "Acc.Example.com/a b/Login");
+  EXPECT_EQ(SignInController::addressText("not a url"), "");
+}
+
+// The automatic timetable against a scripted site: each case gives what the page shows
+// after a number of fills, and the outcome with the moment it comes.
+TEST(AutoSignIn, Timetable) {
+  struct Site {
+    std::string url;
+    bool loading = false;
+    std::optional<nlohmann::json> probe;  // the password probe's answer
+  };
+  struct Case {
+    const char* name;
+    std::string pattern;
+    std::function<Site(int fills)> site;
+    std::string error;  // empty: ends with a result
+    double endsAt;      // seconds after construction
+    int fills;
+  };
+  const Site loginPage{"https://login.example.com/signin", false, true};
+  const Site home{"https://app.example.com/home", false, false};
+  const std::string big(30, 'a');
+  const Case cases[] = {
+      {"still signed in", "login", [&](int) { return home; }, "", 2.0, 0},
+      {"lets in after one fill", "login", [&](int f) { return f ? home : loginPage; }, "", 6.0, 1},
+      {"asks again and again", "login", [&](int) { return loginPage; },
+       SignInController::kAttemptsError, 18.0, 4},
+      {"never stops loading", "login",
+       [&](int) {
+         return Site{loginPage.url, true, true};
+       },
+       SignInController::kTimeoutError, 92.0, 0},
+      {"password field on an address the pattern misses", "login",
+       [&](int f) {
+         return f ? home : Site{"https://id.example.com/start", false, true};
+       },
+       "", 6.0, 1},
+      {"username-only step on a login address", "login",
+       [&](int f) {
+         return f < 2 ? Site{loginPage.url, false, false} : home;
+       },
+       "", 10.0, 2},
+      {"capitals in the address still match", "login",
+       [&](int f) {
+         return f ? home : Site{"https://id.example.com/Login", false, false};
+       },
+       "", 6.0, 1},
+      {"a pattern that does not compile leaves the probe to decide", "(",
+       [&](int) {
+         return Site{loginPage.url, false, false};
+       },
+       "", 2.0, 0},
+      {"a pattern that backtracks without end matches nothing", "(a+)+$",
+       [&](int) {
+         return Site{"https://x.example/" + big + "!", false, "yes"};
+       },
+       "", 2.0, 0},
+      {"a probe that fails counts as no password", "nomatch",
+       [&](int) {
+         return Site{loginPage.url, false, std::nullopt};
+       },
+       "", 2.0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto loop = std::make_shared<testing::FakeEventLoop>();
+    FakeSignInWindows windows;
+    std::optional<std::pair<std::optional<nlohmann::json>, std::string>> ending;
+    const auto start = loop->now();
+    double endedAt = -1;
+    auto controller =
+        SignInController::create(windows, loop, "https://login.example.com/", "", {"example.com"},
+                                 "k", SignInController::AutoLogin{"u", "p", c.pattern});
+    controller->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
+      ending.emplace(r, e);
+      endedAt = std::chrono::duration<double>(loop->now() - start).count();
+    };
+    auto& page = *windows.offscreen.back().second;
+    int fills = 0;
+    for (int step = 0; step < 1000 && !ending; ++step) {
+      const Site now = c.site(fills);
+      page.currentUrl = now.url;
+      page.loading = now.loading;
+      page.answer(now.probe, "bvFields().password; })()");
+      fills += page.answer(std::nullopt, "const [u, p]");
+      page.cookies->deliverCookies({{"s", "1", "example.com", "/", false, {}}});
+      loop->advance(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(ending);
+    EXPECT_EQ(ending->second, c.error);
+    EXPECT_EQ(ending->first.has_value(), c.error.empty());
+    if (ending->first) {
+      EXPECT_EQ((*ending->first)["cookies"].size(), 1u);
+    }
+    EXPECT_NEAR(endedAt, c.endsAt, 0.15);
+    EXPECT_EQ(fills, c.fills);
+    EXPECT_LE(controller->autoSteps(), SignInController::kAutoAttempts);
+    EXPECT_TRUE(page.closed);  // its web process goes with it
+    EXPECT_EQ(loop->pendingTimers(), 0u);
+  }
 }
 
 }  // namespace
