@@ -220,7 +220,7 @@ TEST(AutoSignIn, ScriptsCarryTheLoginAsALiteral) {
   EXPECT_EQ(fill.substr(fill.size() - 5), "})();");
   EXPECT_NE(SignInController::fillScript("\xff", "x").find(R"(const [u, p] = ["",""])"),
             std::string::npos);
-  EXPECT_TRUE(SignInController::probeScript().ends_with("return !!bvFields().password; })()")); })()");
+  EXPECT_TRUE(SignInController::probeScript().ends_with("return !!bvFields().password; })()"));
   EXPECT_EQ(SignInController::addressText("https://Acc.Example.com:8443/a%20b/Login?next=/x#f"),
             "Acc.Example.com/a b/Login");
   EXPECT_EQ(SignInController::addressText("not a url"), "");
