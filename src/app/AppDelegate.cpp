@@ -9,7 +9,50 @@
 namespace brivok {
 
 std::shared_ptr<AppDelegate> AppDelegate::create(Parts parts) {
-  return std::shared_ptr<AppDelegate>(new AppDelegate(std::move(parts)));
+  std::shared_ptr<AppDelegate> self(new AppDelegate(std::move(parts)));
+  if (self->parts_.backend && self->parts_.http) {
+    std::weak_ptr<Backend> backend = self->parts_.backend;
+    self->client_ = std::make_unique<BackendClient>(
+        self->parts_.http,
+        [backend]() -> std::optional<std::string> {
+          if (auto b = backend.lock()) return b->url();
+          return std::nullopt;
+        },
+        self->parts_.backend->token());
+  }
+  std::weak_ptr<AppDelegate> weak = self;
+  self->jobs_ =
+      NativeJobs::create(self->parts_.loop, self->parts_.signInWindows,
+                         [weak](const std::string& path, const std::optional<nlohmann::json>& body,
+                                Duration timeout, BackendClient::Done done) {
+                           if (auto delegate = weak.lock()) {
+                             delegate->backendRequest(path, body, timeout, std::move(done));
+                           } else if (done) {
+                             done(std::nullopt);
+                           }
+                         });
+  return self;
+}
+
+void AppDelegate::backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
+                                 Duration timeout, BackendClient::Done done) {
+  if (!client_) {
+    if (done) done(std::nullopt);
+    return;
+  }
+  client_->request(path, body, timeout, std::move(done));
+}
+
+void AppDelegate::pollNativeJobs() {
+  jobs_->poll();
+}
+
+void AppDelegate::startNativeJob(const nlohmann::json& record) {
+  jobs_->start(record);
+}
+
+const std::map<std::string, std::shared_ptr<void>>& AppDelegate::nativeJobs() const {
+  return jobs_->jobs();
 }
 
 void AppDelegate::didFinishLaunching() {
@@ -35,6 +78,8 @@ void AppDelegate::willTerminate() {
 
 void AppDelegate::backendReady(const std::string& url) {
   loadWithLimit(*parts_.webView, url, loadLimit_);
+  // The only place the native job loop is started.
+  if (client_) pollNativeJobs();
 }
 
 void AppDelegate::loadWithLimit(PageLoader& view, const std::string& url,

@@ -7,7 +7,10 @@
 #include "backend/Backend.h"
 #include "bridge/BridgeMessage.h"
 #include "core/EventLoop.h"
+#include "jobs/BackendClient.h"
+#include "jobs/NativeJobs.h"
 #include "platform/AppWindow.h"
+#include "platform/HttpClient.h"
 #include "platform/MainWebView.h"
 #include "platform/PathChooser.h"
 #include "platform/SettingsStore.h"
@@ -38,6 +41,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     // Makes the secondary site's view over the main view, on the first request to show it.
     std::function<std::shared_ptr<TarvelView>()> makeTarvelView{};
     std::string tarvelUrl = kTarvelUrl;
+    std::shared_ptr<HttpClient> http{};  // the backend's HTTP interface; none: no native jobs
   };
 
   static constexpr const char* kStartingTitle = "Starting Brivok…";
@@ -65,6 +69,18 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void setPref(const std::string& key, const std::string& value) override;
   void openExternal(const std::string& url) override;
 
+  // An authenticated request to the backend; `done` gets the reply object or nothing.
+  void backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
+                      Duration timeout, BackendClient::Done done);
+  void backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
+                      BackendClient::Done done) {
+    backendRequest(path, body, BackendClient::kDefaultTimeout, std::move(done));
+  }
+  void pollNativeJobs();
+  void startNativeJob(const nlohmann::json& record);
+  // The running native jobs by identifier.
+  const std::map<std::string, std::shared_ptr<void>>& nativeJobs() const;
+
   const Parts& parts() const { return parts_; }
   // The open interactive sign-ins, by the page's request id.
   const std::map<std::string, std::shared_ptr<SignInController>>& signIns() const {
@@ -83,6 +99,8 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void loadWithLimit(PageLoader& view, const std::string& url, EventLoop::TaskId& limit);
 
   Parts parts_;
+  std::unique_ptr<BackendClient> client_;
+  std::shared_ptr<NativeJobs> jobs_;
   EventLoop::TaskId loadLimit_ = 0;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
   bool choosingPaths_ = false;

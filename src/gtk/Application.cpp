@@ -10,6 +10,7 @@
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkPathChooser.h"
+#include "gtk/SoupHttpClient.h"
 #include "gtk/WebKitMainView.h"
 #include "gtk/WebKitSignInWindows.h"
 #include "gtk/WebKitTarvelView.h"
@@ -113,6 +114,7 @@ void Application::launch() {
       loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
       opener, backend,   signInWindows_};
   parts.pathChooser = std::make_shared<GtkPathChooser>(GTK_WINDOW(window_));
+  parts.http = std::make_shared<SoupHttpClient>();
   parts.makeTarvelView = [overlay, data = paths_.dataDir + "/default",
                           cache = paths_.cacheDir + "/default", opener] {
     return std::make_shared<WebKitTarvelView>(

@@ -132,7 +132,7 @@ void WebKitPage::stopLimit() {
 void WebKitPage::fail(bool cancelled) {
   stopLimit();
   awaitingWeb_ = false;
-  if (auto events = events_.lock()) events->failed(cancelled);
+  if (auto events = events_.lock()) events->loadFailed(cancelled);
 }
 
 void WebKitPage::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
@@ -148,10 +148,10 @@ void WebKitPage::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
         return;
       }
     }
-    if (auto events = self->events_.lock()) events->committed(url);
+    if (auto events = self->events_.lock()) events->loadCommitted(url);
   } else if (event == WEBKIT_LOAD_FINISHED) {
     self->stopLimit();
-    if (auto events = self->events_.lock()) events->finished();
+    if (auto events = self->events_.lock()) events->loadFinished();
   }
 }
 

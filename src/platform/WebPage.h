@@ -18,10 +18,10 @@ class WebPage {
   class Events {
    public:
     virtual ~Events() = default;
-    virtual void committed(const std::string& /*url*/) {}
-    virtual void finished() {}
+    virtual void loadCommitted(const std::string& /*url*/) {}
+    virtual void loadFinished() {}
     // `cancelled`: stopped or replaced by another load, which is no failure of the page.
-    virtual void failed(bool /*cancelled*/) {}
+    virtual void loadFailed(bool /*cancelled*/) {}
   };
 
   // A script's value: a string, a number or a boolean as such; anything else, an error, or a

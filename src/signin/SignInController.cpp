@@ -90,7 +90,7 @@ void SignInController::loginMessage(const std::string& text) {
   }
 }
 
-void SignInController::committed(const std::string& url) {
+void SignInController::loadCommitted(const std::string& url) {
   if (!window_) return;
   const auto parsed = Url::parse(url);
   window_->setAddress(parsed ? parsed->host : std::string());

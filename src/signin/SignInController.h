@@ -80,7 +80,7 @@ class SignInController : public SignInWindow::Events,
   void windowClosed() override;
   bool mayOpenPopup() const override { return interactive() && !finished_; }
   // WebPage::Events
-  void committed(const std::string& url) override;
+  void loadCommitted(const std::string& url) override;
 
  private:
   SignInController(std::shared_ptr<EventLoop> loop, std::vector<std::string> domains,

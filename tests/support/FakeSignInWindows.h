@@ -57,7 +57,7 @@ class FakePage : public WebPage {
   }
   std::string url() const override { return currentUrl; }
   std::string title() const override { return currentTitle; }
-  bool isLoading() const override { return loading; }
+  bool isLoading() const override { return loadingNow ? loadingNow() : loading; }
   WebsiteStore& store() override { return *cookies; }
   void close() override { closed = true; }
 
@@ -85,11 +85,11 @@ class FakePage : public WebPage {
   }
   void finish() {
     loading = false;
-    if (auto e = events.lock()) e->finished();
+    if (auto e = events.lock()) e->loadFinished();
   }
   void fail(bool cancelled) {
     loading = false;
-    if (auto e = events.lock()) e->failed(cancelled);
+    if (auto e = events.lock()) e->loadFailed(cancelled);
   }
 
   std::weak_ptr<Events> events;
@@ -97,6 +97,7 @@ class FakePage : public WebPage {
   std::vector<Evaluation> evaluations;
   std::string currentUrl, currentTitle;
   bool loading = false;
+  std::function<bool()> loadingNow;  // when set, decides isLoading() at the moment it is asked
   bool closed = false;
   std::shared_ptr<FakeStore> cookies = std::make_shared<FakeStore>();
 };

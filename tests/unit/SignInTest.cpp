@@ -206,9 +206,9 @@ TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
 
 TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
   auto c = make();
-  c->committed("https://accounts.other.org/step2");
+  c->loadCommitted("https://accounts.other.org/step2");
   EXPECT_EQ(window().address, "accounts.other.org");
-  c->committed("about:blank");
+  c->loadCommitted("about:blank");
   EXPECT_EQ(window().address, "");
   EXPECT_EQ(signin::addressLabel("data:text/html,hi"), "data:text/html,hi");
 }

@@ -1,0 +1,74 @@
+#include "jobs/NativeJobs.h"
+
+#include "jobs/JobRecord.h"
+#include "jobs/PageRenderer.h"
+#include "signin/SignInController.h"
+
+namespace brivok {
+
+std::shared_ptr<NativeJobs> NativeJobs::create(std::shared_ptr<EventLoop> loop,
+                                               std::shared_ptr<SignInWindows> pages,
+                                               Request request) {
+  return std::shared_ptr<NativeJobs>(
+      new NativeJobs(std::move(loop), std::move(pages), std::move(request)));
+}
+
+void NativeJobs::pollLater(Duration delay) {
+  std::weak_ptr<NativeJobs> weak = weak_from_this();
+  next_ = Timer::after(loop_, delay, [weak] {
+    if (auto self = weak.lock()) self->poll();
+  });
+}
+
+void NativeJobs::poll() {
+  if (jobs_.size() >= kMaxRunning) {
+    pollLater(kBusyWait);
+    return;
+  }
+  std::weak_ptr<NativeJobs> weak = weak_from_this();
+  request_("/api/native/next", std::nullopt, kPollTimeout,
+           [weak](std::optional<nlohmann::json> reply) {
+             auto self = weak.lock();
+             if (!self) return;
+             if (reply) {
+               const auto job = reply->find("job");
+               if (job != reply->end() && job->is_object()) self->start(*job);
+             }
+             // From the handling of the reply: at once after an answer, later after a failure.
+             self->pollLater(reply ? Duration::zero() : kFailedWait);
+           });
+}
+
+void NativeJobs::start(const nlohmann::json& record) {
+  auto job = parseJobRecord(record);
+  if (!job) return;
+  std::weak_ptr<NativeJobs> weak = weak_from_this();
+  auto complete = [weak, id = job->id](const std::optional<nlohmann::json>& result,
+                                       const std::string& error) {
+    if (auto self = weak.lock()) self->completed(id, result, error);
+  };
+  if (job->kind == "render") {
+    jobs_[job->id] = PageRenderer::create(*pages_, loop_, job->url, job->key, job->cookies,
+                                          [complete](std::optional<nlohmann::json> page) {
+                                            complete(page, page ? "" : kRenderError);
+                                          });
+  } else if (job->kind == "signin") {
+    auto controller = SignInController::create(
+        *pages_, loop_, job->url, "Signing in", job->domains, job->key,
+        SignInController::AutoLogin{job->username, job->password, job->loginPattern});
+    controller->onFinish = complete;
+    jobs_[job->id] = std::move(controller);
+  } else {
+    request_("/api/native/done", unknownJobReport(job->id), BackendClient::kDefaultTimeout,
+             nullptr);
+  }
+}
+
+void NativeJobs::completed(const std::string& id, const std::optional<nlohmann::json>& result,
+                           const std::string& error) {
+  jobs_.erase(id);  // releases the job's object
+  request_("/api/native/done", jobReport(id, result, error), BackendClient::kDefaultTimeout,
+           nullptr);
+}
+
+}  // namespace brivok

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "core/EventLoop.h"
+#include "core/Timer.h"
+#include "jobs/BackendClient.h"
+#include "platform/SignInWindow.h"
+
+namespace brivok {
+
+// The native job loop: one chain of polls asks the backend for work, each job (a render or an
+// automatic sign-in) runs while its entry in the registry holds it, and every outcome is
+// reported. At most four jobs run at once.
+class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
+ public:
+  // The backend request operation: path, body (POST when given), time-out, continuation.
+  using Request = std::function<void(const std::string&, const std::optional<nlohmann::json>&,
+                                     Duration, BackendClient::Done)>;
+
+  static constexpr Duration kPollTimeout = std::chrono::seconds(40);
+  static constexpr Duration kBusyWait = std::chrono::seconds(1);
+  static constexpr Duration kFailedWait = std::chrono::seconds(5);
+  static constexpr std::size_t kMaxRunning = 4;
+  static constexpr const char* kRenderError = "the page didn't load";
+
+  static std::shared_ptr<NativeJobs> create(std::shared_ptr<EventLoop> loop,
+                                            std::shared_ptr<SignInWindows> pages, Request request);
+
+  // Sends the next poll, or waits while four jobs run.
+  void poll();
+  // Validates a job record and starts the job, or reports it as unknown, or drops it.
+  void start(const nlohmann::json& record);
+
+  // The running jobs by identifier: the only owner of each job's object.
+  const std::map<std::string, std::shared_ptr<void>>& jobs() const { return jobs_; }
+
+ private:
+  NativeJobs(std::shared_ptr<EventLoop> loop, std::shared_ptr<SignInWindows> pages, Request request)
+      : loop_(std::move(loop)), pages_(std::move(pages)), request_(std::move(request)) {}
+  void pollLater(Duration delay);
+  void completed(const std::string& id, const std::optional<nlohmann::json>& result,
+                 const std::string& error);
+
+  std::shared_ptr<EventLoop> loop_;
+  std::shared_ptr<SignInWindows> pages_;
+  Request request_;
+  std::map<std::string, std::shared_ptr<void>> jobs_;
+  Timer next_;
+};
+
+}  // namespace brivok
