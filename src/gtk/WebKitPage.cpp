@@ -180,27 +180,31 @@ void WebKitPage::evaluate(const std::string& script, ScriptDone done) {
     }
     return;
   }
-  webkit_web_view_evaluate_javascript(
-      view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
-      done ? +[](GObject* source, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<ScriptDone> callback(static_cast<ScriptDone*>(data));
-        JSCValue* value =
-            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        std::optional<nlohmann::json> out;
-        if (value && jsc_value_is_string(value)) {
-          char* text = jsc_value_to_string(value);
-          std::string s = text ? text : "";
-          g_free(text);
-          out = nlohmann::json(std::move(s));
-        } else if (value && jsc_value_is_boolean(value)) {
-          out = nlohmann::json(static_cast<bool>(jsc_value_to_boolean(value)));
-        } else if (value && jsc_value_is_number(value)) {
-          out = nlohmann::json(jsc_value_to_double(value));
-        }
-        if (value) g_object_unref(value);
-        (*callback)(std::move(out));
-      } : nullptr,
-      done ? new ScriptDone(std::move(done)) : nullptr);
+  GAsyncReadyCallback answered = nullptr;
+  ScriptDone* box = nullptr;
+  if (done) {
+    box = new ScriptDone(std::move(done));
+    answered = +[](GObject* source, GAsyncResult* result, gpointer data) {
+      std::unique_ptr<ScriptDone> callback(static_cast<ScriptDone*>(data));
+      JSCValue* value =
+          webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+      std::optional<nlohmann::json> out;
+      if (value && jsc_value_is_string(value)) {
+        char* text = jsc_value_to_string(value);
+        std::string s = text ? text : "";
+        g_free(text);
+        out = nlohmann::json(std::move(s));
+      } else if (value && jsc_value_is_boolean(value)) {
+        out = nlohmann::json(static_cast<bool>(jsc_value_to_boolean(value)));
+      } else if (value && jsc_value_is_number(value)) {
+        out = nlohmann::json(jsc_value_to_double(value));
+      }
+      if (value) g_object_unref(value);
+      (*callback)(std::move(out));
+    };
+  }
+  webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()),
+                                      nullptr, nullptr, nullptr, answered, box);
 }
 
 std::string WebKitPage::url() const {

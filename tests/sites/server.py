@@ -6,13 +6,16 @@ internet. The same pages answer at http://127.0.0.2:PORT/ too: a host the shell 
 outside site.
 """
 
+import html
 import http.server
 import os
+import urllib.parse
 import sys
 import threading
 
 
 ONCE_REQUESTS = [0]
+LOGIN = ("ann@example.com", "s3cret \"q\"")  # what the automatic sign-in must type
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -29,12 +32,42 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return self.reply(b"<title>once</title>spent")
         if self.path == "/count":
             return self.reply(str(ONCE_REQUESTS[0]).encode())
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query)
+        if url.path == "/redirect":  # /redirect?to=/page
+            return self.redirect(query.get("to", ["/"])[0])
+        if url.path == "/download":  # a response no browser shows: it would be saved
+            return self.reply(b"\x00" * 4096, "application/octet-stream",
+                              [("Content-Disposition", "attachment; filename=x.bin")])
+        if url.path == "/needs-cookie":  # shows the handed cookie, if it came
+            cookie = self.headers.get("Cookie") or "no cookie"
+            return self.reply(("<title>Cookie</title><p>%s</p>" % html.escape(cookie)).encode())
+        if url.path == "/auto-gate":  # the site itself: home when signed in, else its login
+            signed_in = "session=ok" in (self.headers.get("Cookie") or "")
+            return self.redirect("/auto-home.html" if signed_in else query.get("login", ["/login-one.html"])[0])
+        if url.path == "/auto-submit":  # one login only; a step-two user comes as "user"
+            user = (query.get("email") or query.get("user") or [""])[0]
+            password = query.get("password", [""])[0]
+            if (user, password) == LOGIN:
+                return self.redirect("/auto-home.html",
+                                     [("Set-Cookie", "session=ok; Path=/; Max-Age=3600")])
+            return self.redirect(query.get("then", ["/login-verify.html"])[0])
         return super().do_GET()
 
-    def reply(self, body):
+    def redirect(self, to, headers=()):
+        self.send_response(302)
+        self.send_header("Location", to)
+        self.send_header("Content-Length", "0")
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+
+    def reply(self, body, content_type="text/html", headers=()):
         self.send_response(200)
-        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
         self.end_headers()
         self.wfile.write(body)
 

@@ -1,0 +1,146 @@
+#include <gtk/gtk.h>
+
+#include <filesystem>
+
+#include "GtkTestSupport.h"
+#include "TempDir.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/WebKitSignInWindows.h"
+#include "jobs/PageRenderer.h"
+#include "signin/SignInController.h"
+
+namespace brivok {
+namespace {
+
+using testing::spin;
+using testing::TempDir;
+using testing::TestSites;
+
+// Real off-screen renders of the local pages, all at once; each case says what the report
+// holds, or that there is none.
+TEST(Renderer, LocalPagesAsABrowserShowsThem) {
+  TestSites sites;
+  TempDir dir;
+  const std::string home = dir / "home";
+  std::filesystem::create_directories(home);
+  setenv("HOME", home.c_str(), 1);  // where a download would land
+  auto loop = std::make_shared<GlibEventLoop>();
+  WebKitSignInWindows pages(dir / "data", dir / "cache");
+  const std::string o = sites.origin();
+  struct Case {
+    std::string name, url;
+    std::vector<nlohmann::json> cookies;
+    std::function<void(const std::optional<nlohmann::json>&)> check;
+  };
+  const auto text = [](const std::optional<nlohmann::json>& page) {
+    return page ? page->value("text", std::string()) : std::string("(nothing)");
+  };
+  const std::vector<Case> cases = {
+      {"static", o + "/render-static.html", {},
+       [&](const auto& p) {
+         ASSERT_TRUE(p);
+         EXPECT_EQ((*p)["title"], "Static page");
+         EXPECT_EQ(text(p), "Quarterly report\n\nRevenue grew by four percent.");
+       }},
+      {"redirect", o + "/redirect?to=/render-static.html", {},
+       [&](const auto& p) {
+         ASSERT_TRUE(p);
+         EXPECT_EQ((*p)["url"], o + "/render-static.html");
+       }},
+      {"grows on scroll", o + "/render-scroll.html", {},
+       [&](const auto& p) { EXPECT_NE(text(p).find("Loaded on scroll"), std::string::npos); }},
+      {"empty body", o + "/render-empty.html", {},
+       [&](const auto& p) {
+         ASSERT_TRUE(p);
+         EXPECT_EQ(text(p), "");
+         EXPECT_EQ((*p)["title"], "Nothing here");
+       }},
+      {"never settles", o + "/render-restless.html", {},
+       [&](const auto& p) { EXPECT_NE(text(p).find("tick"), std::string::npos); }},
+      {"longer than 200000", o + "/render-long.html", {},
+       [&](const auto& p) {
+         EXPECT_EQ(text(p).size(), 200000u);
+         EXPECT_EQ(text(p).find("TAIL"), std::string::npos);
+       }},
+      {"dialogs and windows on load", o + "/render-alert.html", {},
+       [&](const auto& p) {
+         EXPECT_EQ(text(p), "after the dialogs, visible: visible, frames run");
+       }},
+      {"a handed cookie", o + "/needs-cookie", {{{"name", "sid"}, {"value", "42"},
+                                                 {"domain", "127.0.0.1"}, {"path", "/"}}},
+       [&](const auto& p) { EXPECT_EQ(text(p), "sid=42"); }},
+      {"a download", o + "/download", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
+      {"a refused port", "http://127.0.0.1:1/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
+      {"no such host", "http://nowhere.invalid/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
+      {"a script that never yields", o + "/render-spin.html", {},
+       [&](const auto& p) { EXPECT_FALSE(p); }},
+  };
+  std::vector<std::shared_ptr<PageRenderer>> renderers;
+  std::vector<std::optional<std::optional<nlohmann::json>>> outcomes(cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    renderers.push_back(PageRenderer::create(
+        pages, loop, cases[i].url, "", cases[i].cookies,
+        [&outcomes, i](std::optional<nlohmann::json> page) { outcomes[i] = std::move(page); }));
+  }
+  const auto allDone = [&] {
+    return std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.has_value(); });
+  };
+  ASSERT_TRUE(spin(allDone, 60));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    cases[i].check(*outcomes[i]);
+  }
+  // Nothing was downloaded, and no window ever showed.
+  for (const auto& e : std::filesystem::recursive_directory_iterator(home)) {
+    EXPECT_EQ(e.path().string().find("x.bin"), std::string::npos) << e.path();
+    EXPECT_EQ(e.path().string().find("Downloads"), std::string::npos) << e.path();
+  }
+  EXPECT_FALSE(testing::findWindow([](GtkWindow* w) { return !GTK_IS_OFFSCREEN_WINDOW(w); }));
+}
+
+// Automatic sign-in against the local sites, all at once.
+TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
+  TestSites sites;
+  TempDir dir;
+  auto loop = std::make_shared<GlibEventLoop>();
+  WebKitSignInWindows pages(dir / "data", dir / "cache");
+  const std::string o = sites.origin();
+  using Outcome = std::pair<std::optional<nlohmann::json>, std::string>;
+  std::map<std::string, std::shared_ptr<SignInController>> running;
+  std::map<std::string, Outcome> outcomes;
+  const auto run = [&](const std::string& name, const std::string& url, const std::string& key,
+                       const std::string& password) {
+    auto c = SignInController::create(
+        pages, loop, url, "Signing in", {"127.0.0.1"}, key,
+        SignInController::AutoLogin{"ann@example.com", password, "login"});
+    c->onFinish = [&, name](const std::optional<nlohmann::json>& r, const std::string& e) {
+      outcomes[name] = {r, e};
+      running.erase(name);
+    };
+    running[name] = c;
+  };
+  const std::string password = "s3cret \"q\"";
+  run("one step", o + "/auto-gate?login=/login-one.html", "one", password);
+  run("two steps", o + "/auto-gate?login=/login-step1.html", "two", password);
+  run("verification", o + "/auto-gate?login=/login-verify.html", "verify", password);
+  ASSERT_TRUE(spin([&] { return running.empty(); }, 60));
+  for (const char* name : {"one step", "two steps"}) {
+    SCOPED_TRACE(name);
+    const auto& [result, error] = outcomes.at(name);
+    EXPECT_EQ(error, "");
+    ASSERT_TRUE(result);
+    EXPECT_EQ((*result)["title"], "Welcome back");
+    ASSERT_EQ((*result)["cookies"].size(), 1u);
+    EXPECT_EQ((*result)["cookies"][0]["name"], "session");
+    EXPECT_FALSE(result->contains("login"));
+  }
+  EXPECT_EQ(outcomes.at("verification").second, SignInController::kAttemptsError);
+  // The key's store keeps the site's cookie: the next time the site lets it straight in.
+  run("again", o + "/auto-gate?login=/login-one.html", "one", "wrong");
+  ASSERT_TRUE(spin([&] { return running.empty(); }, 20));
+  EXPECT_EQ(outcomes.at("again").second, "");
+  EXPECT_FALSE(testing::findWindow([](GtkWindow* w) { return !GTK_IS_OFFSCREEN_WINDOW(w); }));
+}
+
+}  // namespace
+}  // namespace brivok
