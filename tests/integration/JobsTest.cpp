@@ -23,6 +23,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   TempDir dir;
   const std::string home = dir / "home";
   std::filesystem::create_directories(home);
+  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", home.c_str(), 1);  // where a download would land
   auto loop = std::make_shared<GlibEventLoop>();
   WebKitSignInWindows pages(dir / "data", dir / "cache");
@@ -90,6 +91,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
     SCOPED_TRACE(cases[i].name);
     cases[i].check(*outcomes[i]);
   }
+  setenv("HOME", oldHome.c_str(), 1);
   // Nothing was downloaded, and no window ever showed.
   for (const auto& e : std::filesystem::recursive_directory_iterator(home)) {
     EXPECT_EQ(e.path().string().find("x.bin"), std::string::npos) << e.path();

@@ -3,6 +3,7 @@
 Usage: test_shell.py PATH_TO_BRIVOK
 """
 
+import http.client
 import json
 import os
 import shutil
@@ -12,6 +13,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 BINARY = None
 
@@ -106,6 +108,23 @@ class Shell:
                         timeout)
         return line
 
+    def api(self, method, path, body=None):
+        """The backend's interface as its page uses it (the page's session cookie)."""
+        address = next(l.split(" ", 1)[1] for l in self.log().splitlines()
+                       if l.startswith("BRIVOK_READY "))
+        base = urllib.parse.urlsplit(address.strip())
+        conn = http.client.HTTPConnection(base.hostname, base.port, timeout=10)
+        conn.request("GET", "/")
+        page = conn.getresponse()
+        page.read()
+        cookie = page.getheader("Set-Cookie").split(";")[0]
+        headers = {"Cookie": cookie, "Content-Type": "application/json"}
+        conn.request(method, path, body=None if body is None else json.dumps(body), headers=headers)
+        reply = conn.getresponse()
+        payload = json.loads(reply.read() or b"null")
+        conn.close()
+        return address.strip(), payload
+
     def stop(self, sig=signal.SIGTERM, timeout=15):
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(sig)
@@ -191,6 +210,22 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(first.log(), log_before)  # the running backend's log was not emptied
         self.assertIsNone(first.proc.poll())
         self.assertEqual(first.stop(), 0)
+
+    def test_a_job_queued_at_the_backend_is_run_and_reported(self):
+        shell = self.shell().start()
+        shell.page_report()
+        address, _ = shell.api("GET", "/api/jobs")
+        # The shell reads the backend's own page off screen, as a browser shows it.
+        _, queued = shell.api("POST", "/api/jobs", {"kind": "render", "url": address})
+        job = wait_for(lambda: next((j for j in shell.api("GET", "/api/jobs")[1]["jobs"]
+                                     if j["job"] == queued["job"] and j["state"] == "done"), None),
+                       timeout=30)
+        self.assertTrue(job, "the job was not reported")
+        self.assertTrue(job["outcome"]["ok"], job)
+        self.assertEqual(job["outcome"]["title"], "Brivok")
+        # Off screen it is an ordinary page: none of the shell's page abilities.
+        self.assertIn("Running in a browser", "\n".join(job["outcome"]["first_lines"]))
+        self.assertEqual(shell.stop(), 0)
 
     def test_killed_shell_leaves_no_backend(self):
         shell = self.shell().start()

@@ -124,11 +124,35 @@ class NativeJobTest(ServerCase):
         self.assertEqual(json.loads(payload), {"ok": True})
         jobs = json.loads(self.request("GET", "/api/jobs", headers={"Cookie": cookie})[1])["jobs"]
         self.assertEqual(jobs[0]["state"], "done")
-        self.assertEqual(jobs[0]["report"], report)
+        self.assertEqual(jobs[0]["outcome"], {"ok": True, "error": "None", "title": "A",
+                                              "final_url": "https://a.test/", "length": 5,
+                                              "first_lines": ["hello"]})
+        self.assertLessEqual(jobs[0]["queued_at"], jobs[0]["started_at"])
+        self.assertLessEqual(jobs[0]["started_at"], jobs[0]["finished_at"])
+
+    def test_sign_in_jobs_never_show_the_password_or_cookie_values(self):
+        reply, payload = self.request("POST", "/api/jobs", {
+            "kind": "signin", "url": "https://a.test/login", "key": "k", "username": "ann",
+            "password": "hunter2", "login_pattern": "signin", "domains": ["a.test"]},
+            headers=self.bearer())
+        self.assertEqual(reply.status, 200)
+        job = json.loads(self.request("GET", "/api/native/next", headers=self.bearer())[1])["job"]
+        self.assertEqual((job["kind"], job["password"], job["login_pattern"], job["domains"]),
+                         ("signin", "hunter2", "signin", ["a.test"]))
+        self.request("POST", "/api/native/done", {"job": job["job"], "ok": True, "error": "", "result": {
+            "url": "https://a.test/home", "title": "Home",
+            "cookies": [{"name": "sid", "value": "SECRETVALUE", "domain": "a.test"}]}},
+            headers=self.bearer())
+        listing = self.request("GET", "/api/jobs", headers=self.bearer())[1].decode()
+        self.assertIn('"cookie_names":["sid"]', listing)
+        self.assertNotIn("hunter2", listing)
+        self.assertNotIn("SECRETVALUE", listing)
 
     def test_malformed_jobs_and_reports_are_refused(self):
         for body in (None, [], {"kind": "explode", "url": "https://a.test/"}, {"kind": "render"},
-                     {"kind": "render", "url": 5}):
+                     {"kind": "render", "url": 5}, {"kind": "render", "url": "file:///x"},
+                     {"kind": "render", "url": "https://a.test/", "cookies": [1]},
+                     {"kind": "signin", "url": "https://a.test/", "domains": "a.test"}):
             reply, _ = self.request("POST", "/api/jobs", body, headers=self.bearer())
             self.assertEqual(reply.status, 400, body)
         for report in (None, "x", {"job": 1}, {"job": "job-999", "ok": True}):

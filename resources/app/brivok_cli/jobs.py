@@ -27,7 +27,8 @@ class JobQueue:
                       "cookies": list(cookies or [])}
             record.update(extra)
             self._jobs[job_id] = {"record": record, "state": "queued", "report": None,
-                                  "queued_at": time.time()}
+                                  "queued_at": time.time(), "started_at": None,
+                                  "finished_at": None}
             self._order.append(job_id)
             self._waiting.append(job_id)
             self._lock.notify_all()
@@ -46,6 +47,7 @@ class JobQueue:
                 return None
             job_id = self._waiting.pop(0)
             self._jobs[job_id]["state"] = "running"
+            self._jobs[job_id]["started_at"] = time.time()
             return dict(self._jobs[job_id]["record"])
 
     def done(self, report):
@@ -58,15 +60,39 @@ class JobQueue:
                 return False
             entry["state"] = "done"
             entry["report"] = report
+            entry["finished_at"] = time.time()
             return True
 
     def list(self):
+        """The latest jobs for the page: what they are, when, and how they ended. Passwords and
+        cookie values never leave the queue this way."""
         with self._lock:
-            return [{"job": job_id, "kind": self._jobs[job_id]["record"]["kind"],
-                     "url": self._jobs[job_id]["record"]["url"],
-                     "state": self._jobs[job_id]["state"],
-                     "report": self._jobs[job_id]["report"]}
-                    for job_id in self._order[-50:]]
+            return [self._summary(job_id, self._jobs[job_id]) for job_id in self._order[-50:]]
+
+    @staticmethod
+    def _summary(job_id, entry):
+        record = entry["record"]
+        summary = {"job": job_id, "kind": record["kind"], "url": record["url"],
+                   "key": record.get("key", ""), "state": entry["state"],
+                   "queued_at": entry["queued_at"], "started_at": entry["started_at"],
+                   "finished_at": entry["finished_at"]}
+        report = entry["report"]
+        if report is not None:
+            result = report.get("result") if isinstance(report.get("result"), dict) else {}
+            outcome = {"ok": report.get("ok") is True, "error": str(report.get("error", ""))}
+            if record["kind"] == "render":
+                text = result.get("text") if isinstance(result.get("text"), str) else ""
+                outcome.update({"title": str(result.get("title", "")),
+                                "final_url": str(result.get("url", "")),
+                                "length": len(text), "first_lines": text.splitlines()[:5]})
+            else:
+                cookies = result.get("cookies") if isinstance(result.get("cookies"), list) else []
+                outcome.update({"title": str(result.get("title", "")),
+                                "final_url": str(result.get("url", "")),
+                                "cookie_names": [str(c.get("name", "")) for c in cookies
+                                                 if isinstance(c, dict)]})
+            summary["outcome"] = outcome
+        return summary
 
     def close(self):
         """Ends every waiting poll, so the server can stop at once."""

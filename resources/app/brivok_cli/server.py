@@ -145,12 +145,10 @@ class Handler(BaseHTTPRequestHandler):
             recorded = self.service.jobs.done(body)
             return self.send_json(HTTPStatus.OK, {"ok": recorded})
         if path == "/api/jobs":
-            if not isinstance(body, dict) or body.get("kind") != "render" \
-                    or not isinstance(body.get("url"), str) or not body["url"]:
+            job = job_from_request(body)
+            if job is None:
                 return self.send_json(HTTPStatus.BAD_REQUEST, {"error": "bad job"})
-            key = body.get("key") if isinstance(body.get("key"), str) else ""
-            job_id = self.service.jobs.add("render", body["url"], key)
-            return self.send_json(HTTPStatus.OK, {"job": job_id})
+            return self.send_json(HTTPStatus.OK, {"job": self.service.jobs.add(**job)})
         if path == "/api/page/state":
             if isinstance(body, dict):
                 log("page: native=%s prefs=%s" % (
@@ -178,6 +176,31 @@ class Handler(BaseHTTPRequestHandler):
                              % (SESSION_COOKIE, self.service.session))
         self.end_headers()
         self.wfile.write(body)
+
+
+def job_from_request(body):
+    """A render or sign-in job asked for by the page or a script, or None when malformed."""
+    if not isinstance(body, dict) or body.get("kind") not in ("render", "signin"):
+        return None
+    url = body.get("url")
+    if not isinstance(url, str) or not url.startswith(("http://", "https://")):
+        return None
+    job = {"kind": body["kind"], "url": url,
+           "key": body["key"] if isinstance(body.get("key"), str) else ""}
+    if body["kind"] == "render":
+        cookies = body.get("cookies", [])
+        if not isinstance(cookies, list) or not all(isinstance(c, dict) for c in cookies):
+            return None
+        job["cookies"] = cookies
+    else:
+        for name in ("username", "password", "login_pattern"):
+            if isinstance(body.get(name), str) and body[name]:
+                job[name] = body[name]
+        domains = body.get("domains", [])
+        if not isinstance(domains, list) or not all(isinstance(d, str) for d in domains):
+            return None
+        job["domains"] = domains
+    return job
 
 
 class Server(ThreadingHTTPServer):

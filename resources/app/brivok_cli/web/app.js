@@ -34,20 +34,36 @@ function showPrefs() {
   }
 }
 
+function clock(seconds) {
+  return seconds ? new Date(seconds * 1000).toLocaleTimeString() : "—";
+}
+
+function outcomeText(job) {
+  const o = job.outcome;
+  if (!o) return "";
+  if (!o.ok) return o.error || "failed";
+  if (job.kind === "render") {
+    return (o.title || "(no title)") + " — " + o.final_url + " — " + o.length + " characters\n" +
+      (o.first_lines || []).join("\n");
+  }
+  const names = o.cookie_names || [];
+  return "signed in at " + o.final_url + "; cookies: " + (names.length ? names.join(", ") : "none") +
+    (o.error ? " (" + o.error + ")" : "");
+}
+
 function showJobs(jobs) {
-  const list = document.getElementById("jobs");
-  list.replaceChildren();
+  const body = document.querySelector("#jobs tbody");
+  body.replaceChildren();
   for (const job of jobs.slice().reverse()) {
-    const item = document.createElement("li");
-    let text = job.url + " — " + job.state;
-    const report = job.report;
-    if (report && report.ok && report.result) {
-      text += ": " + (report.result.title || "(no title)") + ", " + String(report.result.text || "").length + " characters";
-    } else if (report && !report.ok) {
-      text += ": " + (report.error || "failed");
-    }
-    item.textContent = text;
-    list.append(item);
+    const row = body.insertRow();
+    row.insertCell().textContent = (job.kind === "render" ? "Read " : "Sign in to ") + job.url +
+      (job.key ? " (key " + job.key + ")" : "");
+    row.insertCell().textContent = job.state;
+    row.insertCell().textContent = "queued " + clock(job.queued_at) + ", started " +
+      clock(job.started_at) + ", finished " + clock(job.finished_at);
+    const outcome = row.insertCell();
+    outcome.style.whiteSpace = "pre-wrap";
+    outcome.textContent = outcomeText(job);
   }
 }
 
@@ -88,16 +104,40 @@ document.getElementById("link-form").addEventListener("submit", (event) => {
   }
 });
 
-document.getElementById("job-form").addEventListener("submit", async (event) => {
+async function queueJob(job) {
+  const note = document.getElementById("job-note");
+  try {
+    await api("/api/jobs", job);
+    note.textContent = "Queued.";
+  } catch (e) {
+    note.textContent = "The job was not queued: " + e.message;
+  }
+  refreshJobs();
+}
+document.getElementById("job-form").addEventListener("submit", (event) => {
   event.preventDefault();
   const url = document.getElementById("job-url").value;
   const key = document.getElementById("job-key").value;
-  try {
-    await api("/api/jobs", { kind: "render", url, key });
-  } catch (e) {
-    /* shown by the next refresh */
+  const text = document.getElementById("job-cookies").value.trim();
+  let cookies = [];
+  if (text) {
+    try {
+      cookies = JSON.parse(text);
+    } catch (e) {
+      document.getElementById("job-note").textContent = "The cookies are not a JSON list.";
+      return;
+    }
   }
-  refreshJobs();
+  queueJob({ kind: "render", url, key, cookies });
+});
+document.getElementById("again-form").addEventListener("submit", (event) => {
+  event.preventDefault();
+  const value = (id) => document.getElementById(id).value;
+  const domains = value("again-domains").split(",").map((d) => d.trim()).filter((d) => d);
+  queueJob({ kind: "signin", url: value("again-url"), key: value("again-key"),
+    username: value("again-user"), password: value("again-password"),
+    login_pattern: value("again-pattern") || "login", domains });
+  document.getElementById("again-password").value = "";
 });
 
 // Sign-in: the app answers through window.brivokSignedIn. The password never reaches the page text.
