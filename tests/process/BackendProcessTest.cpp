@@ -277,7 +277,8 @@ TEST_F(FakeBackend, BackendIgnoringSigtermIsKilledAfterTheGracePeriod) {
   const pid_t pid = backend->pid();
   backend->stop();
   EXPECT_FALSE(processExists(pid));
-  EXPECT_FALSE(groupExists(pid));
+  // SIGKILL reaches the rest of the group a moment later on a busy machine.
+  EXPECT_TRUE(loop->runUntil([&] { return !groupExists(pid); }, std::chrono::seconds(1)));
   EXPECT_TRUE(exits.empty());
 }
 
