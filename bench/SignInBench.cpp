@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
   gtk_widget_show_all(mainWindow);
   struct Window : AppWindow {
     void present() override {}
+    void alert(const std::string&, const std::string&) override {}
   };
   auto signIns = std::make_shared<WebKitSignInWindows>(dataDir + "/data", dataDir + "/cache");
   auto delegate = AppDelegate::create(

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     brivok::signin::cookieFromDictionary(cookie);
   }
   // A report always goes out as text.
-  brivok::jobReport(job->id, *it, job->loginPattern).dump(-1, ' ', false,
-                                                          nlohmann::json::error_handler_t::replace);
+  brivok::jobReport(job->id, *it, job->loginPattern)
+      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   return 0;
 }

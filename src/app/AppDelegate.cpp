@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/CliInstaller.h"
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
+#include "core/Files.h"
 #include "core/Url.h"
 #include "core/Utf8.h"
 #include "signin/SignInData.h"
@@ -43,6 +45,32 @@ void AppDelegate::backendRequest(const std::string& path, const std::optional<nl
   client_->request(path, body, timeout, std::move(done));
 }
 
+void AppDelegate::reload() {
+  // Back to the backend's start page whatever the view shows, status page included; before
+  // the backend has an address, the page on screen is simply loaded again.
+  if (!startUrl_.empty()) {
+    loadWithLimit(*parts_.webView, startUrl_, loadLimit_);
+  } else {
+    parts_.webView->reload();
+  }
+}
+
+void AppDelegate::openHome() {
+  const std::string folder = parts_.home + "/.brivok";
+  // A file in the way, or no right to make it: the file manager is asked all the same.
+  makeUserDirectories(folder, parts_.userUmask);
+  parts_.urlOpener->open(fileUrl(folder));
+}
+
+void AppDelegate::openLog() {
+  if (parts_.backend) parts_.urlOpener->open(fileUrl(parts_.backend->logPath()));
+}
+
+void AppDelegate::installCLI() {
+  const auto outcome = cli::install(parts_.home, parts_.resources, parts_.userUmask);
+  parts_.window->alert(outcome.message, outcome.detail);
+}
+
 void AppDelegate::pollNativeJobs() {
   jobs_->poll();
 }
@@ -77,6 +105,7 @@ void AppDelegate::willTerminate() {
 }
 
 void AppDelegate::backendReady(const std::string& url) {
+  startUrl_ = url;  // kept when the backend stops: reload can still go back to it
   loadWithLimit(*parts_.webView, url, loadLimit_);
   // The only place the native job loop is started.
   if (client_) pollNativeJobs();

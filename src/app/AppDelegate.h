@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +44,9 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     std::function<std::shared_ptr<TarvelView>()> makeTarvelView{};
     std::string tarvelUrl = kTarvelUrl;
     std::shared_ptr<HttpClient> http{};  // the backend's HTTP interface; none: no native jobs
+    std::string home{};                  // the user's home folder
+    std::string resources{};             // RES, where the command-line tool runs from
+    mode_t userUmask = 022;              // what the user's own files are made with
   };
 
   static constexpr const char* kStartingTitle = "Starting Brivok…";
@@ -77,6 +82,13 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     backendRequest(path, body, BackendClient::kDefaultTimeout, std::move(done));
   }
   void pollNativeJobs();
+
+  // The commands of the menu bar (besides the platform's own).
+  void reload();
+  void openHome();
+  void openLog();
+  void installCLI();
+
   void startNativeJob(const nlohmann::json& record);
   // The running native jobs by identifier.
   const std::map<std::string, std::shared_ptr<void>>& nativeJobs() const;
@@ -99,6 +111,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void loadWithLimit(PageLoader& view, const std::string& url, EventLoop::TaskId& limit);
 
   Parts parts_;
+  std::string startUrl_;  // the backend's address, once it announced it
   std::unique_ptr<BackendClient> client_;
   std::shared_ptr<NativeJobs> jobs_;
   EventLoop::TaskId loadLimit_ = 0;

@@ -40,6 +40,16 @@ void makePrivate(const char* path, const struct stat& st) {
 
 }  // namespace
 
+int makeUserDirectories(const std::string& dir, mode_t umask) {
+  for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos != dir.size() && dir[pos] != '/') continue;
+    if (mkdir(dir.substr(0, pos).c_str(), 0777 & ~umask) != 0 && errno != EEXIST) return errno;
+  }
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 void makePrivateDirectory(const std::string& dir) {
   makeDirectories(dir);
   struct stat st {};

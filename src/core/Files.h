@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 
@@ -10,6 +12,10 @@ std::map<std::string, std::string> processEnvironment();
 
 // Creates `dir` and its missing parents with mode 0700; errors are ignored.
 void makeDirectories(const std::string& dir);
+
+// Creates `dir` and its missing parents as the user's own folders (mode 0777 less `umask`);
+// 0 when `dir` is a folder afterwards, else the error that stood in the way.
+int makeUserDirectories(const std::string& dir, mode_t umask);
 
 // Creates `dir` and its missing parents, and makes `dir` itself private to the user (mode
 // 0700), also when it existed before. A symbolic link or a folder of another user in its

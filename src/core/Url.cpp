@@ -57,6 +57,22 @@ std::string asciiLower(std::string_view s) {
   return out;
 }
 
+std::string fileUrl(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "file://";
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (isAlpha(c) || isDigit(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0xF];
+    }
+  }
+  return out;
+}
+
 std::string percentDecoded(std::string_view s) {
   std::string out;
   out.reserve(s.size());

@@ -22,6 +22,8 @@ struct Url {
 };
 
 std::string asciiLower(std::string_view s);
+// The file: URL of an absolute path, every byte but unreserved ones and "/" escaped.
+std::string fileUrl(std::string_view path);
 // Undoes percent escapes; text that would not be UTF-8 once decoded stays as written.
 std::string percentDecoded(std::string_view s);
 // True when `host` is `domain` itself or any name under it ("a.b.domain"), compared exactly.

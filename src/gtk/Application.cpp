@@ -7,6 +7,7 @@
 #include "app/SettingsFile.h"
 #include "app/WindowFrame.h"
 #include "bridge/RateLimitedOpener.h"
+#include "gtk/AppMenu.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkPathChooser.h"
@@ -27,6 +28,14 @@ class GtkAppWindow : public AppWindow {
   void present() override {
     gtk_widget_show_all(window_);
     gtk_window_present(GTK_WINDOW(window_));
+  }
+  void alert(const std::string& message, const std::string& detail) override {
+    GtkWidget* box = gtk_message_dialog_new(
+        GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", message.c_str());
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", detail.c_str());
+    g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+    gtk_widget_show(box);
   }
 
  private:
@@ -73,6 +82,10 @@ void Application::activate(GtkApplication*, gpointer data) {
 }
 
 void Application::launch() {
+  // The icon lives beside the binary's resources until the desktop's own theme has it.
+  gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
+                                    (paths_.resources + "/../icons").c_str());
+  gtk_window_set_default_icon_name(kApplicationId);
   loop_ = std::make_shared<GlibEventLoop>();
   settings_ = std::make_shared<SettingsFile>(paths_.settingsFile());
 
@@ -99,7 +112,10 @@ void Application::launch() {
   g_signal_connect(window_, "configure-event", G_CALLBACK(configured), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
   g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                     static_cast<Application*>(data)->window_ = nullptr;
+                     auto* self = static_cast<Application*>(data);
+                     self->window_ = nullptr;
+                     // The main window's end is the application's, sign-in windows or not.
+                     g_application_quit(G_APPLICATION(self->app_));
                    }),
                    this);
 
@@ -115,6 +131,9 @@ void Application::launch() {
       opener, backend,   signInWindows_};
   parts.pathChooser = std::make_shared<GtkPathChooser>(GTK_WINDOW(window_));
   parts.http = std::make_shared<SoupHttpClient>();
+  parts.home = paths_.home;
+  parts.resources = paths_.resources;
+  parts.userUmask = childUmask_;
   parts.makeTarvelView = [overlay, data = paths_.dataDir + "/default",
                           cache = paths_.cacheDir + "/default", opener] {
     return std::make_shared<WebKitTarvelView>(
@@ -122,6 +141,15 @@ void Application::launch() {
   };
   delegate_ = AppDelegate::create(std::move(parts));
   *forward = delegate_;
+  std::weak_ptr<AppDelegate> weak = delegate_;
+  const auto command = [weak](void (AppDelegate::*run)()) {
+    return [weak, run] {
+      if (auto delegate = weak.lock()) (delegate.get()->*run)();
+    };
+  };
+  installMenu(app_, MenuCommands{command(&AppDelegate::installCLI), command(&AppDelegate::openHome),
+                                 command(&AppDelegate::openLog), command(&AppDelegate::reload),
+                                 [this] { quitOnSignal(this); }});
   delegate_->didFinishLaunching();
 }
 

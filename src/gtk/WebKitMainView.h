@@ -24,6 +24,7 @@ class WebKitMainView : public MainWebView {
   void loadUrl(const std::string& url) override;
   void loadHtml(const std::string& html) override;
   bool isLoading() const override;
+  void reload() override { webkit_web_view_reload(view_); }
   void stopLoading() override;
   void setPageScript(const std::string& source) override;
   void evaluateScript(const std::string& source) override;

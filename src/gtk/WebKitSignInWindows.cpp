@@ -10,6 +10,12 @@
 namespace brivok {
 namespace {
 
+// The application's keyboard shortcuts (undo, close, quit…) work in the window too.
+void carryShortcuts(GtkWindow* window) {
+  GApplication* app = g_application_get_default();
+  if (app && GTK_IS_APPLICATION(app)) gtk_window_set_application(window, GTK_APPLICATION(app));
+}
+
 class GtkSignInWindow : public SignInWindow {
  public:
   GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, const Options& options);
@@ -69,6 +75,7 @@ GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, cons
   }
 
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  carryShortcuts(GTK_WINDOW(window_));
   gtk_window_set_title(GTK_WINDOW(window_), options.title.c_str());
   gtk_window_set_default_size(GTK_WINDOW(window_), 1040, 780);
   gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
@@ -222,6 +229,7 @@ void GtkSignInWindow::showPopup(WebKitWebView* view) {
   const int height = geometry.height > 0 ? geometry.height : signin::kPopupHeight;
 
   GtkWidget* popup = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  carryShortcuts(GTK_WINDOW(popup));
   gtk_window_set_title(GTK_WINDOW(popup), gtk_window_get_title(GTK_WINDOW(window_)));
   gtk_window_set_transient_for(GTK_WINDOW(popup), GTK_WINDOW(window_));
   gtk_window_set_default_size(GTK_WINDOW(popup), width, height);

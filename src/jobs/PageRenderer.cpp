@@ -109,7 +109,7 @@ void PageRenderer::finish() {
     auto renderer = weak.lock();
     if (!renderer || !renderer->done_) return;
     std::optional<nlohmann::json> outcome;
-      if (value && value->is_string()) {
+    if (value && value->is_string()) {
       outcome = parseJsonObject(value->get_ref<const std::string&>(), kMaxPageBytes);
     }
     renderer->deliver(std::move(outcome));

@@ -211,6 +211,8 @@ class ShownWindow : public AppWindow {
     gtk_widget_show_all(window_);
     ++presented;
   }
+  void alert(const std::string& message, const std::string&) override { alerts.push_back(message); }
+  std::vector<std::string> alerts;
   GtkWindow* window() const { return GTK_WINDOW(window_); }
   int presented = 0;
 

@@ -37,43 +37,60 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
     return page ? page->value("text", std::string()) : std::string("(nothing)");
   };
   const std::vector<Case> cases = {
-      {"static", o + "/render-static.html", {},
+      {"static",
+       o + "/render-static.html",
+       {},
        [&](const auto& p) {
          ASSERT_TRUE(p);
          EXPECT_EQ((*p)["title"], "Static page");
          EXPECT_EQ(text(p), "Quarterly report\n\nRevenue grew by four percent.");
        }},
-      {"redirect", o + "/redirect?to=/render-static.html", {},
+      {"redirect",
+       o + "/redirect?to=/render-static.html",
+       {},
        [&](const auto& p) {
          ASSERT_TRUE(p);
          EXPECT_EQ((*p)["url"], o + "/render-static.html");
        }},
-      {"grows on scroll", o + "/render-scroll.html", {},
+      {"grows on scroll",
+       o + "/render-scroll.html",
+       {},
        [&](const auto& p) { EXPECT_NE(text(p).find("Loaded on scroll"), std::string::npos); }},
-      {"empty body", o + "/render-empty.html", {},
+      {"empty body",
+       o + "/render-empty.html",
+       {},
        [&](const auto& p) {
          ASSERT_TRUE(p);
          EXPECT_EQ(text(p), "");
          EXPECT_EQ((*p)["title"], "Nothing here");
        }},
-      {"never settles", o + "/render-restless.html", {},
+      {"never settles",
+       o + "/render-restless.html",
+       {},
        [&](const auto& p) { EXPECT_NE(text(p).find("tick"), std::string::npos); }},
-      {"longer than 200000", o + "/render-long.html", {},
+      {"longer than 200000",
+       o + "/render-long.html",
+       {},
        [&](const auto& p) {
          EXPECT_EQ(text(p).size(), 200000u);
          EXPECT_EQ(text(p).find("TAIL"), std::string::npos);
        }},
-      {"dialogs and windows on load", o + "/render-alert.html", {},
+      {"dialogs and windows on load",
+       o + "/render-alert.html",
+       {},
        [&](const auto& p) {
          EXPECT_EQ(text(p), "after the dialogs, visible: visible, frames run");
        }},
-      {"a handed cookie", o + "/needs-cookie", {{{"name", "sid"}, {"value", "42"},
-                                                 {"domain", "127.0.0.1"}, {"path", "/"}}},
+      {"a handed cookie",
+       o + "/needs-cookie",
+       {{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}, {"path", "/"}}},
        [&](const auto& p) { EXPECT_EQ(text(p), "sid=42"); }},
       {"a download", o + "/download", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
       {"a refused port", "http://127.0.0.1:1/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
       {"no such host", "http://nowhere.invalid/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
-      {"a script that never yields", o + "/render-spin.html", {},
+      {"a script that never yields",
+       o + "/render-spin.html",
+       {},
        [&](const auto& p) { EXPECT_FALSE(p); }},
   };
   std::vector<std::shared_ptr<PageRenderer>> renderers;
@@ -84,7 +101,8 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
         [&outcomes, i](std::optional<nlohmann::json> page) { outcomes[i] = std::move(page); }));
   }
   const auto allDone = [&] {
-    return std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.has_value(); });
+    return std::all_of(outcomes.begin(), outcomes.end(),
+                       [](const auto& o) { return o.has_value(); });
   };
   ASSERT_TRUE(spin(allDone, 60));
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -112,9 +130,9 @@ TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
   std::map<std::string, Outcome> outcomes;
   const auto run = [&](const std::string& name, const std::string& url, const std::string& key,
                        const std::string& password) {
-    auto c = SignInController::create(
-        pages, loop, url, "Signing in", {"127.0.0.1"}, key,
-        SignInController::AutoLogin{"ann@example.com", password, "login"});
+    auto c =
+        SignInController::create(pages, loop, url, "Signing in", {"127.0.0.1"}, key,
+                                 SignInController::AutoLogin{"ann@example.com", password, "login"});
     c->onFinish = [&, name](const std::optional<nlohmann::json>& r, const std::string& e) {
       outcomes[name] = {r, e};
       running.erase(name);

@@ -8,6 +8,8 @@
 #include "FakeSignInWindows.h"
 #include "TempDir.h"
 #include "app/AppDelegate.h"
+#include "app/CliInstaller.h"
+#include "app/MenuModel.h"
 #include "app/Paths.h"
 #include "app/SettingsFile.h"
 #include "app/StatusPage.h"
@@ -60,6 +62,7 @@ class FakeView : public MainWebView {
     script = source;
   }
   void evaluateScript(const std::string& source) override { events.push_back("eval " + source); }
+  void reload() override { events.push_back("reload"); }
 
   std::vector<std::string> events;
   std::string lastHtml, script;
@@ -69,7 +72,11 @@ class FakeView : public MainWebView {
 class FakeWindow : public AppWindow {
  public:
   void present() override { ++presented; }
+  void alert(const std::string& message, const std::string& detail) override {
+    alerts.push_back(message + "|" + detail);
+  }
   int presented = 0;
+  std::vector<std::string> alerts;
 };
 
 class FakeOpener : public UrlOpener {
@@ -78,17 +85,7 @@ class FakeOpener : public UrlOpener {
   std::vector<std::string> opened;
 };
 
-TEST(StatusPage, ExactDocumentWithEscapedTexts) {
-  EXPECT_EQ(
-      statusPageHtml("T", "D"),
-      "<html><body style=\"margin:0;height:100vh;display:grid;place-items:center;"
-      "font:14px -apple-system;\nbackground:Canvas;color:CanvasText;color-scheme:light dark\">"
-      "<div style=\"text-align:center;max-width:460px\">\n"
-      "<div style=\"width:56px;height:56px;margin:0 auto 14px;border-radius:14px;"
-      "background:#3a55e0;color:#fff;\ndisplay:grid;place-items:center;font-size:28px;"
-      "font-weight:700\">B</div>\n"
-      "<div style=\"font-size:18px;font-weight:600;margin-bottom:6px\">T</div>\n"
-      "<div style=\"opacity:.65\">D</div></div></body></html>");
+TEST(StatusPage, TextsAreEscaped) {
   const auto html = statusPageHtml("<b>", "See /tmp/a&b/<script>x</script>.log.");
   EXPECT_NE(html.find("&lt;b&gt;"), std::string::npos);
   EXPECT_NE(html.find("See /tmp/a&amp;b/&lt;script&gt;x&lt;/script&gt;.log."), std::string::npos);
@@ -538,6 +535,104 @@ TEST_F(BridgeDelegateTest, PickedPathsReachThePageAsJsonAndASecondRequestRaisesT
   EXPECT_EQ(chooser->shown, 2);
   chooser->done({});
   EXPECT_EQ(view->events.back(), "eval window.brivokPickedPaths && window.brivokPickedPaths([])");
+}
+
+}  // namespace
+}  // namespace brivok
+
+namespace brivok {
+namespace {
+
+TEST(MenuBar, TheMenusItemsAndShortcutsInTheirOrder) {
+  std::string text;
+  for (const auto& menu : menuBar()) {
+    text += "[" + menu.title + "]";
+    for (const auto& item : menu.items) {
+      text += item.title.empty() ? " --" : " " + item.title + "=" + item.action;
+      if (!item.key.empty()) text += "/" + accelerator(item.key);
+    }
+    text += "\n";
+  }
+  EXPECT_EQ(text,
+            "[] About Brivok=about -- Install Command-Line Tool…=install-cli Open Brivok "
+            "Folder=open-home Show Backend Log=open-log -- Hide Brivok=hide/<Primary>h Quit "
+            "Brivok=quit/<Primary>q\n"
+            "[Edit] Undo=undo/<Primary>z Redo=redo/<Shift><Primary>z -- Cut=cut/<Primary>x "
+            "Copy=copy/<Primary>c Paste=paste/<Primary>v Select All=select-all/<Primary>a\n"
+            "[View] Reload=reload/<Primary>r Enter Full Screen=full-screen/<Primary>f\n"
+            "[Window] Minimize=minimize/<Primary>m Close=close/<Primary>w\n");
+}
+
+TEST(CommandLineTool, ScriptQuotesAnyInstallPath) {
+  EXPECT_EQ(cli::script("/opt/Brivok/share/brivok"),
+            "#!/bin/sh\n# Installed by Brivok.app \xE2\x80\x94 runs the CLI with the app's bundled "
+            "Python.\nRES=\"/opt/Brivok/share/brivok\"\nPYTHONPATH=\"$RES/app:$RES/site-packages\" "
+            "exec \"$RES/python/bin/python3\" -m brivok_cli.main \"$@\"");
+  const struct {
+    const char* path;
+    const char* line3;
+  } quoting[] = {
+      {"/a b/c", "RES=\"/a b/c\""},       {"/a\"b", "RES=\"/a\\\"b\""},
+      {"/$HOME/x", "RES=\"/\\$HOME/x\""}, {"/`id`", "RES=\"/\\`id\\`\""},
+      {"/a\\b", "RES=\"/a\\\\b\""},       {"/caf\xC3\xA9 'q'", "RES=\"/caf\xC3\xA9 'q'\""},
+  };
+  for (const auto& q : quoting) {
+    const auto text = cli::script(q.path);
+    EXPECT_NE(text.find("\n" + std::string(q.line3) + "\n"), std::string::npos) << q.path;
+  }
+}
+
+TEST(CommandLineTool, InstallsFoldersAndScriptOrSaysWhyNot) {
+  TempDir dir;
+  const auto home = dir / "home";
+  std::filesystem::create_directories(home);
+  auto first = cli::install(home, "/opt/b/share/brivok", 022);
+  ASSERT_TRUE(first.ok) << first.detail;
+  EXPECT_EQ(first.message, "Installed the brivok command");
+  EXPECT_EQ(first.detail, home +
+                              "/.local/bin/brivok\n\nMake sure ~/.local/bin is on your PATH, "
+                              "then run `brivok` in Terminal.");
+  struct stat st {};
+  ASSERT_EQ(stat((home + "/.local/bin/brivok").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  ASSERT_EQ(stat((home + "/.local").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);  // the user's umask, not the shell's own
+  writeFile(home + "/.local/bin/brivok", "edited");
+  EXPECT_TRUE(cli::install(home, "/opt/b/share/brivok", 022).ok);
+  EXPECT_EQ(readFile(home + "/.local/bin/brivok"), cli::script("/opt/b/share/brivok"));
+
+  const auto blocked = dir / "blocked";
+  writeFile(blocked + "/.local", "a file where the folder goes");
+  const auto failure = cli::install(blocked, "/r", 022);
+  EXPECT_FALSE(failure.ok);
+  EXPECT_EQ(failure.message, "Could not install the command-line tool");
+  EXPECT_EQ(failure.detail,
+            "Could not create the folder " + blocked + "/.local/bin: Not a directory.");
+}
+
+TEST_F(DelegateFixture, ReloadBeforeAndAfterReadinessAndTheFolderCommands) {
+  auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "state/backend.log", {}});
+  AppDelegate::Parts parts{loop, store, view, window, opener, backend, signIns};
+  parts.home = dir / "home";
+  auto delegate = AppDelegate::create(std::move(parts));
+  delegate->didFinishLaunching();
+  view->events.clear();
+  delegate->reload();  // no address yet: the status page loads again in place
+  EXPECT_EQ(view->events, std::vector<std::string>{"reload"});
+  backend->onReady("http://127.0.0.1:4100/");
+  view->events.clear();
+  delegate->reload();  // back to the start address, wherever the page went
+  EXPECT_EQ(view->events, std::vector<std::string>{"load http://127.0.0.1:4100/"});
+
+  delegate->openHome();
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "home/.brivok"));
+  std::filesystem::remove(dir / "home/.brivok");
+  writeFile(dir / "home/.brivok", "in the way");
+  delegate->openHome();
+  delegate->openLog();
+  EXPECT_EQ(opener->opened, (std::vector<std::string>{"file://" + dir / "home/.brivok",
+                                                      "file://" + dir / "home/.brivok",
+                                                      "file://" + dir / "state/backend.log"}));
 }
 
 }  // namespace

@@ -1,0 +1,172 @@
+#include "gtk/AppMenu.h"
+
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+
+#include "app/MenuModel.h"
+
+namespace brivok {
+namespace {
+
+constexpr const char* kApplicationId = "app.brivok.Brivok";
+
+// The window the user works in: the one with the keyboard focus, else the application's
+// last active one. Never-shown windows do not count.
+GtkWindow* focusedWindow(GtkApplication* app) {
+  GtkWindow* found = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l && !found; l = l->next) {
+    auto* w = GTK_WINDOW(l->data);
+    if (!GTK_IS_OFFSCREEN_WINDOW(w) && gtk_widget_get_visible(GTK_WIDGET(w)) &&
+        gtk_window_is_active(w)) {
+      found = w;
+    }
+  }
+  g_list_free(windows);
+  return found ? found : gtk_application_get_active_window(app);
+}
+
+// Runs an edit command on the focused widget of the focused window.
+void edit(GtkApplication* app, const char* webCommand, const char* signal) {
+  GtkWindow* window = focusedWindow(app);
+  GtkWidget* focus = window ? gtk_window_get_focus(window) : nullptr;
+  if (!focus) return;
+  if (WEBKIT_IS_WEB_VIEW(focus)) {
+    webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(focus), webCommand);
+  } else if (g_strcmp0(signal, "select-all") == 0 && GTK_IS_EDITABLE(focus)) {
+    gtk_editable_select_region(GTK_EDITABLE(focus), 0, -1);
+  } else if (g_strcmp0(signal, "select-all") == 0 && GTK_IS_TEXT_VIEW(focus)) {
+    g_signal_emit_by_name(focus, "select-all", TRUE);
+  } else if (signal && g_signal_lookup(signal, G_OBJECT_TYPE(focus))) {
+    g_signal_emit_by_name(focus, signal);  // GtkEntry, GtkTextView: the clipboard signals
+  }
+}
+
+void showAbout(GtkApplication* app) {
+  const char* authors[] = {"The Brivok team", nullptr};
+  gtk_show_about_dialog(
+      focusedWindow(app), "program-name", "Brivok", "version", BRIVOK_VERSION, "logo-icon-name",
+      kApplicationId, "comments", "Your agents and schedules, on your desktop.", "authors", authors,
+      "copyright", "Copyright \xC2\xA9 2026 Brivok", "license-type", GTK_LICENSE_CUSTOM, "license",
+      "Brivok is proprietary software. All rights reserved.", nullptr);
+}
+
+void forEachShownWindow(void (*run)(GtkWindow*)) {
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l; l = l->next) {
+    auto* w = GTK_WINDOW(l->data);
+    if (!GTK_IS_OFFSCREEN_WINDOW(w) && gtk_widget_get_visible(GTK_WIDGET(w)) &&
+        gtk_window_get_window_type(w) == GTK_WINDOW_TOPLEVEL) {
+      run(w);
+    }
+  }
+  g_list_free(windows);
+}
+
+void toggleFullScreen(GtkWindow* window) {
+  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
+  if (gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_FULLSCREEN)) {
+    gtk_window_unfullscreen(window);
+  } else {
+    gtk_window_fullscreen(window);
+  }
+}
+
+struct Actions {
+  GtkApplication* app;
+  MenuCommands commands;
+};
+
+void activated(GSimpleAction* action, GVariant*, gpointer data) {
+  auto* actions = static_cast<Actions*>(data);
+  GtkApplication* app = actions->app;
+  const MenuCommands& c = actions->commands;
+  const std::string name = g_action_get_name(G_ACTION(action));
+  GtkWindow* window = focusedWindow(app);
+  if (name == "about") {
+    showAbout(app);
+  } else if (name == "install-cli") {
+    if (c.installCli) c.installCli();
+  } else if (name == "open-home") {
+    if (c.openHome) c.openHome();
+  } else if (name == "open-log") {
+    if (c.openLog) c.openLog();
+  } else if (name == "hide") {
+    forEachShownWindow(gtk_window_iconify);
+  } else if (name == "quit") {
+    if (c.quit) c.quit();
+  } else if (name == "undo") {
+    edit(app, WEBKIT_EDITING_COMMAND_UNDO, nullptr);
+  } else if (name == "redo") {
+    edit(app, WEBKIT_EDITING_COMMAND_REDO, nullptr);
+  } else if (name == "cut") {
+    edit(app, WEBKIT_EDITING_COMMAND_CUT, "cut-clipboard");
+  } else if (name == "copy") {
+    edit(app, WEBKIT_EDITING_COMMAND_COPY, "copy-clipboard");
+  } else if (name == "paste") {
+    edit(app, WEBKIT_EDITING_COMMAND_PASTE, "paste-clipboard");
+  } else if (name == "select-all") {
+    edit(app, WEBKIT_EDITING_COMMAND_SELECT_ALL, "select-all");
+  } else if (name == "reload") {
+    if (c.reload) c.reload();
+  } else if (name == "full-screen") {
+    if (window) toggleFullScreen(window);
+  } else if (name == "minimize") {
+    if (window) gtk_window_iconify(window);
+  } else if (name == "close") {
+    if (window) gtk_window_close(window);
+  }
+}
+
+}  // namespace
+
+void installMenu(GtkApplication* app, MenuCommands commands) {
+  auto* actions = new Actions{app, std::move(commands)};
+  g_object_set_data_full(G_OBJECT(app), "brivok-menu-actions", actions,
+                         [](gpointer data) { delete static_cast<Actions*>(data); });
+  GMenu* bar = g_menu_new();
+  for (const auto& menu : menuBar()) {
+    GMenu* submenu = g_menu_new();
+    GMenu* section = g_menu_new();
+    for (const auto& item : menu.items) {
+      if (item.title.empty()) {  // a separator: the next section
+        g_menu_append_section(submenu, nullptr, G_MENU_MODEL(section));
+        g_object_unref(section);
+        section = g_menu_new();
+        continue;
+      }
+      GSimpleAction* action = g_simple_action_new(item.action.c_str(), nullptr);
+      g_signal_connect(action, "activate", G_CALLBACK(activated), actions);
+      g_action_map_add_action(G_ACTION_MAP(app), G_ACTION(action));
+      g_object_unref(action);
+      const std::string detailed = "app." + item.action;
+      GMenuItem* entry = g_menu_item_new(item.title.c_str(), detailed.c_str());
+      if (!item.key.empty()) {
+        const std::string accel = accelerator(item.key);
+        g_menu_item_set_attribute(entry, "accel", "s", accel.c_str());
+        // The focused widget keeps these keys: the engine and the entries handle them
+        // themselves, and a shortcut would take them first.
+        const bool ownKeys = item.action == "cut" || item.action == "copy" ||
+                             item.action == "paste" || item.action == "select-all";
+        if (!ownKeys) {
+          const char* accels[] = {accel.c_str(), item.action == "full-screen" ? "F11" : nullptr,
+                                  nullptr};
+          gtk_application_set_accels_for_action(app, detailed.c_str(), accels);
+        }
+      }
+      g_menu_append_item(section, entry);
+      g_object_unref(entry);
+    }
+    g_menu_append_section(submenu, nullptr, G_MENU_MODEL(section));
+    g_object_unref(section);
+    g_menu_append_submenu(bar, menu.title.empty() ? "Brivok" : menu.title.c_str(),
+                          G_MENU_MODEL(submenu));
+    g_object_unref(submenu);
+  }
+  gtk_application_set_menubar(app, G_MENU_MODEL(bar));
+  g_object_unref(bar);
+}
+
+}  // namespace brivok
