@@ -12,9 +12,15 @@ namespace {
 
 constexpr const char* kApplicationId = "app.brivok.Brivok";
 
-// The window the user works in: the one with the keyboard focus, else the application's
-// last active one. Never-shown windows do not count.
+// The window the user works in: the one a shortcut was typed in, else the one with the
+// keyboard focus, else the application's last active one. Never-shown windows do not count.
 GtkWindow* focusedWindow(GtkApplication* app) {
+  if (GdkEvent* event = gtk_get_current_event()) {
+    GtkWidget* widget = event->type == GDK_KEY_PRESS ? gtk_get_event_widget(event) : nullptr;
+    gdk_event_free(event);
+    GtkWidget* top = widget ? gtk_widget_get_toplevel(widget) : nullptr;
+    if (top && GTK_IS_WINDOW(top)) return GTK_WINDOW(top);
+  }
   GtkWindow* found = nullptr;
   GList* windows = gtk_window_list_toplevels();
   for (GList* l = windows; l && !found; l = l->next) {

@@ -182,6 +182,24 @@ class QueueTest(unittest.TestCase):
         self.assertLess(time.monotonic() - start, 5)
 
 
+class CommandLineTest(unittest.TestCase):
+    def run_cli(self, *args):
+        env = dict(os.environ, PYTHONPATH=APP)
+        return subprocess.run([sys.executable, "-m", "brivok_cli.main", *args], env=env,
+                              capture_output=True, text=True, timeout=30)
+
+    def test_help_version_and_usage_errors(self):
+        version = self.run_cli("--version")
+        self.assertEqual((version.returncode, version.stdout.strip()), (0, "brivok 0.1.0"))
+        help_ = self.run_cli("--help")
+        self.assertEqual(help_.returncode, 0)
+        self.assertIn("desktop", help_.stdout)
+        for bad in (["--bogus"], ["launch"], ["desktop", "--port", "x"], ["desktop", "--port", "70000"]):
+            wrong = self.run_cli(*bad)
+            self.assertEqual(wrong.returncode, 2, bad)
+            self.assertIn("usage: brivok", wrong.stderr)
+
+
 class LaunchTest(unittest.TestCase):
     def launch(self, env_extra=None):
         env = dict(os.environ, PYTHONPATH=APP, PYTHONUNBUFFERED="1", BRIVOK_DESKTOP_TOKEN=TOKEN)
