@@ -63,6 +63,7 @@ class Shell:
                         XDG_CACHE_HOME=os.path.join(root, "cache"))
         os.makedirs(self.env["HOME"], exist_ok=True)
         self.proc = None
+        self.binary = BINARY
 
     @property
     def log_path(self):
@@ -92,7 +93,7 @@ class Shell:
         # A report left by an earlier run in this home must not be taken for this run's.
         if fresh_log and os.path.exists(self.log_path):
             os.unlink(self.log_path)
-        self.proc = subprocess.Popen([BINARY], env=self.env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([self.binary], env=self.env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
 
@@ -124,6 +125,29 @@ class Shell:
         payload = json.loads(reply.read() or b"null")
         conn.close()
         return address.strip(), payload
+
+    def action(self, name):
+        """Runs one of the application's menu actions, as the desktop does over the bus."""
+        return subprocess.run(["gdbus", "call", "--session", "--dest", "app.brivok.Brivok",
+                               "--object-path", "/app/brivok/Brivok", "--method",
+                               "org.gtk.Actions.Activate", name, "[]", "{}"],
+                              capture_output=True, text=True, timeout=10, env=self.env).returncode
+
+    def record_opened(self):
+        """Makes a recording program the desktop's handler of folders and files; returns the
+        file that lists what it was handed."""
+        record = os.path.join(self.root, "opened.txt")
+        apps = os.path.join(self.env["XDG_DATA_HOME"], "applications")
+        os.makedirs(apps, exist_ok=True)
+        with open(os.path.join(apps, "recorder.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Recorder\n"
+                    "Exec=/bin/sh -c 'echo \"$1\" >> %s' sh %%u\n"
+                    "MimeType=inode/directory;text/plain;text/x-log;\n" % record)
+        os.makedirs(self.env["XDG_CONFIG_HOME"], exist_ok=True)
+        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
+            f.write("[Default Applications]\ninode/directory=recorder.desktop\n"
+                    "text/plain=recorder.desktop\ntext/x-log=recorder.desktop\n")
+        return record
 
     def stop(self, sig=signal.SIGTERM, timeout=15):
         if self.proc and self.proc.poll() is None:
@@ -225,6 +249,56 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(job["outcome"]["title"], "Brivok")
         # Off screen it is an ordinary page: none of the shell's page abilities.
         self.assertIn("Running in a browser", "\n".join(job["outcome"]["first_lines"]))
+        self.assertEqual(shell.stop(), 0)
+
+    def test_menu_commands_through_their_actions_and_keys(self):
+        shell = self.shell()
+        record = shell.record_opened()
+        shell.start()
+        shell.page_report()
+        # Reload loads the backend's start page again: it reports itself once more.
+        self.assertEqual(shell.action("reload"), 0)
+        self.assertTrue(wait_for(lambda: shell.log().count("page: native=true") == 2))
+        self.assertEqual(shell.action("open-home"), 0)
+        self.assertEqual(shell.action("open-log"), 0)
+        home = os.path.join(shell.env["HOME"], ".brivok")
+
+        def opened():
+            if not os.path.exists(record):
+                return []
+            with open(record) as f:  # the handler gets local files as paths
+                return [line.replace("file://", "", 1) for line in f.read().split()]
+        self.assertTrue(wait_for(lambda: opened() == [home, shell.log_path]), opened())
+        self.assertTrue(os.path.isdir(home))
+        # Ctrl+Q, typed in the window, quits as closing it does: the backend goes too.
+        xdo = dict(shell.env)
+        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class",
+                                 "app.brivok.Brivok"], capture_output=True, text=True,
+                                env=xdo, timeout=10).stdout.split()
+        self.assertTrue(window)
+        subprocess.run(["xdotool", "windowfocus", "--sync", window[0]], env=xdo, timeout=10)
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+q"], env=xdo, timeout=10)
+        self.assertEqual(shell.proc.wait(15), 0)
+        self.assertEqual(shell.backends(), [])
+
+    def test_command_line_tool_from_an_install_path_with_a_space_and_a_dollar(self):
+        build = os.path.dirname(os.path.dirname(BINARY))
+        prefix = os.path.join(self.root, "my apps $HOME`x`")
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                       capture_output=True, timeout=120)
+        shell = self.shell()
+        shell.binary = os.path.join(prefix, "bin", "brivok")
+        shell.start()
+        shell.page_report()
+        self.assertEqual(shell.action("install-cli"), 0)
+        tool = os.path.join(shell.env["HOME"], ".local", "bin", "brivok")
+        self.assertTrue(wait_for(lambda: os.path.exists(tool)))
+        self.assertEqual(os.stat(tool).st_mode & 0o777, 0o755)
+        run = subprocess.run([tool, "--version"], capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stdout.strip()), (0, "brivok 0.1.0"), run.stderr)
+        # Its modules were compiled at install: no start compiles them again.
+        self.assertTrue(os.path.isdir(os.path.join(prefix, "share", "brivok", "app", "brivok_cli",
+                                                   "__pycache__")))
         self.assertEqual(shell.stop(), 0)
 
     def test_killed_shell_leaves_no_backend(self):
