@@ -1,0 +1,254 @@
+// Native job costs, measured in one run under a virtual display against the real reference
+// backend and a local static page:
+//  - time from a job queued at the backend to the renderer's load request, with the long poll;
+//  - a static page's report time against its own timetable floor (the load's end, the first
+//    probe tick after it, one tick to scroll, 1.5 s of stability);
+//  - four renders at once against one (wall time);
+//  - memory of a running render (the shell's growth and the engine processes it started);
+//  - the shell's own memory after 100 renders and after N more (default 1,000).
+// Usage: bench/jobs.sh BUILD_DIR [renders]
+#include <gtk/gtk.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/SoupHttpClient.h"
+#include "gtk/WebKitSignInWindows.h"
+#include "jobs/PageRenderer.h"
+
+using namespace brivok;
+using Seconds = std::chrono::duration<double>;
+
+namespace {
+
+void spinUntil(const std::function<bool()>& done, double seconds = 120) {
+  const auto deadline = std::chrono::steady_clock::now() + Seconds(seconds);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    g_main_context_iteration(nullptr, TRUE);
+  }
+}
+
+long statusKiB(int pid, const char* field, const char* file = "smaps_rollup") {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string key;
+  long value = 0;
+  while (in >> key) {
+    if (key == field) {
+      in >> value;
+      return value;
+    }
+    in.ignore(1 << 20, '\n');
+  }
+  return 0;
+}
+
+std::set<int> children() {
+  std::set<int> out;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    int ppid = 0;
+    char state = 0;
+    std::sscanf(text.c_str() + close + 2, "%c %d", &state, &ppid);
+    if (ppid == getpid()) out.insert(std::stoi(name));
+  }
+  return out;
+}
+
+// Pages that note when a load is asked for, and when it ends.
+class TimedPages : public SignInWindows {
+ public:
+  explicit TimedPages(std::shared_ptr<WebKitSignInWindows> real) : real_(std::move(real)) {}
+  std::shared_ptr<SignInWindow> open(const SignInWindow::Options& o) override {
+    return real_->open(o);
+  }
+  std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& o) override {
+    auto page = std::static_pointer_cast<WebKitPage>(real_->openOffscreen(o));
+    g_signal_connect(page->view(), "load-changed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
+                       if (e == WEBKIT_LOAD_FINISHED)
+                         static_cast<TimedPages*>(self)->finished = std::chrono::steady_clock::now();
+                     }),
+                     this);
+    struct Timed : WebPage {
+      std::shared_ptr<WebKitPage> inner;
+      TimedPages* owner;
+      void setEvents(std::weak_ptr<Events> e) override { inner->setEvents(std::move(e)); }
+      void load(const std::string& url) override {
+        owner->loadAsked = std::chrono::steady_clock::now();
+        inner->load(url);
+      }
+      void evaluate(const std::string& s, ScriptDone d) override { inner->evaluate(s, std::move(d)); }
+      std::string url() const override { return inner->url(); }
+      std::string title() const override { return inner->title(); }
+      bool isLoading() const override { return inner->isLoading(); }
+      WebsiteStore& store() override { return inner->store(); }
+      void close() override { inner->close(); }
+    };
+    auto timed = std::make_shared<Timed>();
+    timed->inner = page;
+    timed->owner = this;
+    return timed;
+  }
+  void forgetStore(const std::string& id) override { real_->forgetStore(id); }
+
+  std::chrono::steady_clock::time_point loadAsked, finished;
+
+ private:
+  std::shared_ptr<WebKitSignInWindows> real_;
+};
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  gtk_init(&argc, &argv);
+  const std::string source = BRIVOK_SOURCE_DIR;
+  const int renders = argc > 1 ? std::atoi(argv[1]) : 1000;
+  char pattern[] = "/tmp/brivok-jobs-bench-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  auto loop = std::make_shared<GlibEventLoop>();
+  auto real = std::make_shared<WebKitSignInWindows>(dir + "/data", dir + "/cache");
+  auto pages = std::make_shared<TimedPages>(real);
+
+  // The local sites and the reference backend, each announcing where it listens.
+  const auto launch = [&](std::vector<const char*> argv, const char* env, const char* prefix) {
+    GError* error = nullptr;
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
+    if (env) g_subprocess_launcher_setenv(launcher, "BRIVOK_DESKTOP_TOKEN", env, TRUE);
+    const std::string path = source + "/resources/app";
+    g_subprocess_launcher_setenv(launcher, "PYTHONPATH", path.c_str(), TRUE);
+    argv.push_back(nullptr);
+    GSubprocess* p = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
+    g_object_unref(launcher);
+    GDataInputStream* in = g_data_input_stream_new(g_subprocess_get_stdout_pipe(p));
+    char* line = g_data_input_stream_read_line(in, nullptr, nullptr, nullptr);
+    std::string out = line ? line : "";
+    g_free(line);
+    g_object_unref(in);
+    if (prefix && out.rfind(prefix, 0) == 0) out = out.substr(std::string(prefix).size());
+    return std::make_pair(p, out);
+  };
+  const std::string sitesScript = source + "/tests/sites/server.py";
+  auto [sites, port] = launch({BRIVOK_PYTHON, sitesScript.c_str()}, nullptr, nullptr);
+  const std::string page = "http://127.0.0.1:" + port + "/render-static.html";
+  const std::string token = "BENCHTOKEN0123456789ABCDEF012345";
+  auto [backend, address] = launch(
+      {BRIVOK_PYTHON, "-m", "brivok_cli.main", "desktop", "--port", "0"}, token.c_str(),
+      "BRIVOK_READY ");
+
+  // 1. Queued at the backend → load asked for, through the long poll.
+  auto http = std::make_shared<SoupHttpClient>();
+  BackendClient client(http, [&] { return std::optional<std::string>(address); }, token);
+  auto jobs = NativeJobs::create(loop, pages, [&](const std::string& path,
+                                                  const std::optional<nlohmann::json>& body,
+                                                  Duration timeout, BackendClient::Done done) {
+    client.request(path, body, timeout, std::move(done));
+  });
+  jobs->poll();
+  std::vector<double> latencies;
+  for (int i = 0; i < 20; ++i) {
+    g_usleep(150000);  // the poll is waiting at the backend
+    spinUntil([] { return true; }, 0.05);
+    const auto queued = std::chrono::steady_clock::now();
+    pages->loadAsked = {};
+    client.request("/api/jobs", nlohmann::json{{"kind", "render"}, {"url", page}},
+                   std::chrono::seconds(5), nullptr);
+    spinUntil([&] { return pages->loadAsked > queued; }, 10);
+    latencies.push_back(Seconds(pages->loadAsked - queued).count() * 1000);
+    spinUntil([&] { return jobs->jobs().empty(); }, 30);
+  }
+  std::printf("queued at the backend → load asked: median %.1f ms, worst %.1f ms (goal ≤ 50)\n",
+              median(latencies), *std::max_element(latencies.begin(), latencies.end()));
+
+  // 2. A static page's report time against its floor, and 3. four at once against one.
+  const auto renderAll = [&](int n) {
+    int left = n;
+    std::vector<std::shared_ptr<PageRenderer>> running;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+      running.push_back(PageRenderer::create(*pages, loop, page, "", {},
+                                             [&](std::optional<nlohmann::json>) { --left; }));
+    }
+    spinUntil([&] { return left == 0; });
+    return Seconds(std::chrono::steady_clock::now() - start).count();
+  };
+  std::vector<double> overFloor;
+  for (int i = 0; i < 5; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const double total = renderAll(1);
+    const double loadEnd = Seconds(pages->finished - start).count();
+    // Ticks come every 0.5 s from the load request; the first after the load's end probes,
+    // the next scrolls, and extraction waits 1.5 s more.
+    const double firstTick = std::ceil(loadEnd / 0.5) * 0.5;
+    const double floor = firstTick + 0.5 + 1.5;
+    overFloor.push_back(total - floor);
+    if (i == 0)
+      std::printf("static page: load ended at %.2f s, reported at %.2f s, floor %.2f s\n",
+                  loadEnd, total, floor);
+  }
+  std::printf("static page report beyond its timetable floor: median %.0f ms\n",
+              median(overFloor) * 1000);
+  const double one = renderAll(1);
+  const double four = renderAll(4);
+  std::printf("one render %.2f s, four at once %.2f s: ratio %.2f\n", one, four, four / one);
+
+  // 4. Memory of running renders.
+  malloc_trim(0);
+  const auto before = children();
+  const long selfBefore = statusKiB(getpid(), "Pss:");
+  {
+    int left = 4;
+    std::vector<std::shared_ptr<PageRenderer>> running;
+    for (int i = 0; i < 4; ++i) {
+      running.push_back(PageRenderer::create(*pages, loop, page, "", {},
+                                             [&](std::optional<nlohmann::json>) { --left; }));
+    }
+    spinUntil([&] { return false; }, 1.8);  // loaded, not yet reported
+    long engine = 0;
+    for (int pid : children()) {
+      if (!before.count(pid)) engine += statusKiB(pid, "Pss:");
+    }
+    const long self = statusKiB(getpid(), "Pss:") - selfBefore;
+    std::printf("memory of a running render: %.1f MiB (engine processes %.1f MiB, shell %.1f MiB)\n",
+                (engine + self) / 4.0 / 1024, engine / 4.0 / 1024, self / 4.0 / 1024);
+    spinUntil([&] { return left == 0; });
+  }
+
+  // 5. The shell's own memory does not grow with the number of renders.
+  const auto batch = [&](int n) {
+    for (int done = 0; done < n; done += 4) renderAll(std::min(4, n - done));
+    spinUntil([&] { return false; }, 2);
+    malloc_trim(0);
+    return statusKiB(getpid(), "VmRSS:", "status");
+  };
+  const long after100 = batch(100);
+  const long afterN = batch(renders);
+  std::printf("shell memory after 100 renders %.1f MiB, after %d more %.1f MiB: %+.1f %%\n",
+              after100 / 1024.0, renders, afterN / 1024.0,
+              100.0 * (afterN - after100) / after100);
+
+  jobs.reset();
+  g_subprocess_force_exit(backend);
+  g_subprocess_force_exit(sites);
+  std::filesystem::remove_all(dir);
+  return 0;
+}
