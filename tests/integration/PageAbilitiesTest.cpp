@@ -372,33 +372,6 @@ TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
 namespace brivok {
 namespace {
 
-TEST(SignInWindow, TwoStepLoginKeepsTheNameFromTheFirstPage) {
-  TestSites sites;
-  TempDir dir;
-  WebKitSignInWindows windows(dir / "data", dir / "cache");
-  const std::string page = sites.origin() + "/two-step.html";
-  std::optional<nlohmann::json> answer;
-  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Two steps",
-                                    {"127.0.0.1"}, "two", std::nullopt);
-  c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
-  c->show();
-  WebKitWebView* view = testing::webViewIn("Two steps");
-  ASSERT_TRUE(view);
-  ASSERT_TRUE(waitForPage(view, page));
-  evaluate(view, "user.value = 'ann@example.com'; next.click(); 1");
-  ASSERT_TRUE(spin([&] { return evaluate(view, "!!document.getElementById('user')") == "false"; }));
-  evaluate(view, "pass.value = 'secret'; go.click(); 1");
-  ASSERT_TRUE(spin([&] { return c->typed().count("password") == 1; }));
-  testing::pause(0.3);
-  c->finishSignIn();
-  ASSERT_TRUE(spin([&] { return answer.has_value(); }));
-  EXPECT_EQ((*answer)["login"],
-            (nlohmann::json{{"username", "ann@example.com"}, {"password", "secret"}}));
-  ASSERT_EQ((*answer)["cookies"].size(), 1u);
-  EXPECT_EQ((*answer)["cookies"][0]["name"], "session");
-  EXPECT_TRUE((*answer)["cookies"][0].contains("expires"));
-}
-
 }  // namespace
 }  // namespace brivok
 

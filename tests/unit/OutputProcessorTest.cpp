@@ -85,67 +85,53 @@ TEST(Readiness, AddressesThatCannotServeThePageAreIgnored) {
   EXPECT_TRUE(OutputProcessor::isBackendAddress("https://localhost:8443/app"));
 }
 
-TEST(Tail, LongChunkIsTrimmedAfterTheScan) {
+TEST(Tail, TrimmedAfterTheScanCountingCharacters) {
   OutputProcessor p(kToken);
   std::string chunk = "BRIVOK_READY http://127.0.0.1:5/\n";
   chunk += std::string(9000 - chunk.size(), 'x');
-  auto r = p.feed(chunk);
-  EXPECT_TRUE(r.readyUrl);
+  EXPECT_TRUE(p.feed(chunk).readyUrl);
   EXPECT_EQ(p.tail().size(), 2000u);
-
   OutputProcessor q(kToken);
-  q.feed(std::string(9000, 'y'));
-  EXPECT_EQ(q.tail(), std::string(2000, 'y'));
-}
-
-TEST(Tail, CountsCharactersNotBytes) {
-  OutputProcessor p(kToken);
   std::string euros;
   for (int i = 0; i < 8001; ++i) euros += "\xE2\x82\xAC";
-  p.feed(euros);
-  EXPECT_EQ(p.tail().size(), 2000u * 3);
+  q.feed(euros);
+  EXPECT_EQ(q.tail().size(), 2000u * 3);
 }
 
-TEST(Masking, TokenIsMaskedInTheLogButKeptInTheTail) {
-  OutputProcessor p(kToken);
-  auto run = feedAll(p, {"token=" + kToken + " end\n"});
-  EXPECT_EQ(run.log, "token=<token> end\n");
-  EXPECT_NE(p.tail().find(kToken), std::string::npos);
-}
-
-TEST(Masking, TokenSplitAtEveryPositionNeverReachesTheLog) {
-  const std::string text = "before " + kToken + " after\n";
-  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-    OutputProcessor p(kToken);
-    auto run = feedAll(p, {text.substr(0, cut), text.substr(cut)});
-    EXPECT_EQ(run.log, "before <token> after\n") << "cut at " << cut;
+// The log text for streams cut into reads at every position, or as listed: the token and its
+// long pieces are masked wherever the cuts fall, UTF-8 survives the cuts, invalid bytes become
+// U+FFFD, and nothing held back is lost at the end.
+TEST(LogText, MaskingAndDecodingAcrossReads) {
+  const std::string piece8 = kToken.substr(10, 8), piece7 = kToken.substr(3, 7);
+  const struct {
+    std::string text;
+    std::string log;
+  } wholes[] = {
+      {"before " + kToken + " after\n", "before <token> after\n"},
+      {"a " + piece8 + " b " + piece7 + " c\n", "a <token> b " + piece7 + " c\n"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n", "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n"},
+      {"ends with 0123", "ends with 0123"},
+      {"a\xFF"
+       "b\xC0\xAF"
+       "c\xED\xA0\x80"
+       "d\xE2\x82",
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD\xEF\xBF\xBD"
+       "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+       "d\xEF\xBF\xBD"},
+  };
+  for (const auto& w : wholes) {
+    for (std::size_t cut = 0; cut <= w.text.size(); ++cut) {
+      OutputProcessor p(kToken);
+      EXPECT_EQ(feedAll(p, {w.text.substr(0, cut), w.text.substr(cut)}).log, w.log)
+          << "cut at " << cut << " of " << w.text;
+    }
   }
-}
-
-TEST(Masking, TokenArrivingOneByteAtATimeIsMasked) {
-  OutputProcessor p(kToken);
+  // One byte at a time, and many tokens in reads of seven bytes.
+  OutputProcessor single(kToken);
   std::vector<std::string> bytes;
   for (char c : "x" + kToken + "y") bytes.emplace_back(1, c);
-  EXPECT_EQ(feedAll(p, bytes).log, "x<token>y");
-}
-
-TEST(Masking, LongPiecesOfTheTokenAreMaskedShortOnesKept) {
-  OutputProcessor p(kToken);
-  const std::string piece8 = kToken.substr(10, 8);
-  const std::string piece7 = kToken.substr(3, 7);
-  auto run = feedAll(p, {"a " + piece8 + " b " + piece7 + " c\n"});
-  EXPECT_EQ(run.log, "a <token> b " + piece7 + " c\n");
-}
-
-TEST(Masking, HeldBackTextIsFlushedAtEndOfFile) {
-  OutputProcessor p(kToken);
-  auto first = p.feed("ends with 0123");
-  EXPECT_EQ(first.log.find("0123"), std::string::npos);
-  EXPECT_EQ(std::string(first.log) + std::string(p.finish().log), "ends with 0123");
-}
-
-TEST(Masking, NothingIsLostAroundManyTokens) {
-  OutputProcessor p(kToken);
+  EXPECT_EQ(feedAll(single, bytes).log, "x<token>y");
   std::string input, expected;
   for (int i = 0; i < 50; ++i) {
     input += kToken + "|" + std::to_string(i) + "\n";
@@ -153,34 +139,13 @@ TEST(Masking, NothingIsLostAroundManyTokens) {
   }
   std::vector<std::string> chunks;
   for (std::size_t i = 0; i < input.size(); i += 7) chunks.push_back(input.substr(i, 7));
-  EXPECT_EQ(feedAll(p, chunks).log, expected);
-}
-
-TEST(Decoding, SequenceSplitAcrossChunksIsKept) {
-  const std::string text = "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n";
-  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-    OutputProcessor p(kToken);
-    auto run = feedAll(p, {text.substr(0, cut), text.substr(cut)});
-    EXPECT_EQ(run.log, text) << "cut at " << cut;
-  }
-}
-
-TEST(Decoding, InvalidBytesBecomeReplacementCharacters) {
-  OutputProcessor p(kToken);
-  auto run = feedAll(p, {"a\xFF"
-                         "b\xC0\xAF"
-                         "c",
-                         "\xED\xA0\x80"
-                         "d",
-                         "\xE2\x82"});
-  EXPECT_EQ(run.log,
-            "a\xEF\xBF\xBD"
-            "b\xEF\xBF\xBD\xEF\xBF\xBD"
-            "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-            "d\xEF\xBF\xBD");
-  // A readiness line after garbage still counts.
-  auto r = p.feed("\nBRIVOK_READY http://127.0.0.1:7/\n");
-  EXPECT_TRUE(r.readyUrl);
+  OutputProcessor many(kToken);
+  EXPECT_EQ(feedAll(many, chunks).log, expected);
+  // The tail keeps the real text, and a readiness line after garbage still counts.
+  EXPECT_NE(many.tail().find(kToken), std::string::npos);
+  OutputProcessor garbage(kToken);
+  garbage.feed("\xFF\xFE");
+  EXPECT_TRUE(garbage.feed("\nBRIVOK_READY http://127.0.0.1:7/\n").readyUrl);
 }
 
 }  // namespace
