@@ -81,7 +81,8 @@ class TimedPages : public SignInWindows {
     g_signal_connect(page->view(), "load-changed",
                      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
                        if (e == WEBKIT_LOAD_FINISHED)
-                         static_cast<TimedPages*>(self)->finished = std::chrono::steady_clock::now();
+                         static_cast<TimedPages*>(self)->finished =
+                             std::chrono::steady_clock::now();
                      }),
                      this);
     struct Timed : WebPage {
@@ -92,7 +93,9 @@ class TimedPages : public SignInWindows {
         owner->loadAsked = std::chrono::steady_clock::now();
         inner->load(url);
       }
-      void evaluate(const std::string& s, ScriptDone d) override { inner->evaluate(s, std::move(d)); }
+      void evaluate(const std::string& s, ScriptDone d) override {
+        inner->evaluate(s, std::move(d));
+      }
       std::string url() const override { return inner->url(); }
       std::string title() const override { return inner->title(); }
       bool isLoading() const override { return inner->isLoading(); }
@@ -151,18 +154,18 @@ int main(int argc, char** argv) {
   auto [sites, port] = launch({BRIVOK_PYTHON, sitesScript.c_str()}, nullptr, nullptr);
   const std::string page = "http://127.0.0.1:" + port + "/render-static.html";
   const std::string token = "BENCHTOKEN0123456789ABCDEF012345";
-  auto [backend, address] = launch(
-      {BRIVOK_PYTHON, "-m", "brivok_cli.main", "desktop", "--port", "0"}, token.c_str(),
-      "BRIVOK_READY ");
+  auto [backend, address] =
+      launch({BRIVOK_PYTHON, "-m", "brivok_cli.main", "desktop", "--port", "0"}, token.c_str(),
+             "BRIVOK_READY ");
 
   // 1. Queued at the backend → load asked for, through the long poll.
   auto http = std::make_shared<SoupHttpClient>();
-  BackendClient client(http, [&] { return std::optional<std::string>(address); }, token);
-  auto jobs = NativeJobs::create(loop, pages, [&](const std::string& path,
-                                                  const std::optional<nlohmann::json>& body,
-                                                  Duration timeout, BackendClient::Done done) {
-    client.request(path, body, timeout, std::move(done));
-  });
+  BackendClient client(
+      http, [&] { return std::optional<std::string>(address); }, token);
+  auto jobs = NativeJobs::create(
+      loop, pages,
+      [&](const std::string& path, const std::optional<nlohmann::json>& body, Duration timeout,
+          BackendClient::Done done) { client.request(path, body, timeout, std::move(done)); });
   jobs->poll();
   std::vector<double> latencies;
   for (int i = 0; i < 20; ++i) {
@@ -202,8 +205,8 @@ int main(int argc, char** argv) {
     const double floor = firstTick + 0.5 + 1.5;
     overFloor.push_back(total - floor);
     if (i == 0)
-      std::printf("static page: load ended at %.2f s, reported at %.2f s, floor %.2f s\n",
-                  loadEnd, total, floor);
+      std::printf("static page: load ended at %.2f s, reported at %.2f s, floor %.2f s\n", loadEnd,
+                  total, floor);
   }
   std::printf("static page report beyond its timetable floor: median %.0f ms\n",
               median(overFloor) * 1000);
@@ -228,8 +231,9 @@ int main(int argc, char** argv) {
       if (!before.count(pid)) engine += statusKiB(pid, "Pss:");
     }
     const long self = statusKiB(getpid(), "Pss:") - selfBefore;
-    std::printf("memory of a running render: %.1f MiB (engine processes %.1f MiB, shell %.1f MiB)\n",
-                (engine + self) / 4.0 / 1024, engine / 4.0 / 1024, self / 4.0 / 1024);
+    std::printf(
+        "memory of a running render: %.1f MiB (engine processes %.1f MiB, shell %.1f MiB)\n",
+        (engine + self) / 4.0 / 1024, engine / 4.0 / 1024, self / 4.0 / 1024);
     spinUntil([&] { return left == 0; });
   }
 
@@ -243,8 +247,7 @@ int main(int argc, char** argv) {
   const long after100 = batch(100);
   const long afterN = batch(renders);
   std::printf("shell memory after 100 renders %.1f MiB, after %d more %.1f MiB: %+.1f %%\n",
-              after100 / 1024.0, renders, afterN / 1024.0,
-              100.0 * (afterN - after100) / after100);
+              after100 / 1024.0, renders, afterN / 1024.0, 100.0 * (afterN - after100) / after100);
 
   jobs.reset();
   g_subprocess_force_exit(backend);

@@ -50,6 +50,29 @@ void BM_LogLinesWithToken(benchmark::State& state) {
 }
 BENCHMARK(BM_LogLinesWithToken)->Arg(4096)->Arg(65536);
 
+// What bench/flood.sh pours through the shell: the readiness line, then log lines, with a
+// token like the shell's own (32 upper-case hexadecimal digits).
+void BM_AfterReadiness(benchmark::State& state) {
+  static const std::string data = [] {
+    std::string s = "BRIVOK_READY http://127.0.0.1:9/\n";
+    while (s.size() < (8u << 20))
+      s += "2026-12-07 10:00:00 INFO scheduler: agent run finished in 0.42 s, nothing to report\n";
+    return s;
+  }();
+  const std::size_t chunk = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    brivok::OutputProcessor processor("5F3A9C0B7E21D4486B90AC3F1E7D2B55");
+    std::size_t produced = 0;
+    for (std::size_t at = 0; at < data.size(); at += chunk) {
+      produced += processor.feed(std::string_view(data).substr(at, chunk)).log.size();
+    }
+    benchmark::DoNotOptimize(produced);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(data.size()));
+}
+BENCHMARK(BM_AfterReadiness)->Arg(65536)->Arg(1 << 20);
+
 // Worst case for the masker: every byte could start the token.
 void BM_TokenAlphabetOnly(benchmark::State& state) {
   static const std::string data = [] {

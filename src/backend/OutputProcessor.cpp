@@ -87,6 +87,17 @@ std::string_view OutputProcessor::mask(std::string_view text, bool final) {
   std::size_t i = 0;
   std::size_t plainStart = 0;
   while (i < limit) {
+    // A masked piece is a run of at least minPiece token characters. Looking back from the
+    // last character such a run starting here would need, the first one that is not a token
+    // character rules out every start up to it: the scan moves on past it at once.
+    if (i + minPiece <= text.size()) {
+      std::size_t j = i + minPiece;
+      while (j > i && inToken_[static_cast<unsigned char>(text[j - 1])]) --j;
+      if (j > i) {
+        i = j;
+        continue;
+      }
+    }
     // A masked piece is at least two characters long, so a position whose pair of bytes
     // never occurs in the token is settled by one lookup.
     if (!inToken_[static_cast<unsigned char>(text[i])] ||

@@ -50,17 +50,20 @@ void OutputReader::run() {
   // A roomy pipe and large reads keep the number of system calls per byte low when the
   // backend floods its output; the kernel may refuse the size, which only costs speed.
   fcntl(pipeFd_, F_SETPIPE_SZ, kReadSize);
+  // Reads go on while output keeps coming; only an empty pipe waits, and the owner's wake-up
+  // can end that wait.
+  fcntl(pipeFd_, F_SETFL, fcntl(pipeFd_, F_GETFL) | O_NONBLOCK);
   std::vector<char> buffer(kReadSize);
   pollfd fds[2] = {{pipeFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   for (;;) {
-    const int ready = poll(fds, wakeFd_ >= 0 ? 2 : 1, -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) return;  // the owner is going away
     const ssize_t n = read(pipeFd_, buffer.data(), buffer.size());
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      const int ready = poll(fds, wakeFd_ >= 0 ? 2 : 1, -1);
+      if (ready < 0 && errno != EINTR) return;
+      if (ready > 0 && fds[1].revents) return;  // the owner is going away
+      continue;
+    }
     if (n <= 0) break;
     // Until the address is known, whether this read emptied the pipe decides whether an
     // unterminated readiness line is whole.

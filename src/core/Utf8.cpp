@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace brivok {
 namespace {
@@ -10,6 +13,29 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 bool isContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
+}
+
+// Where the plain ASCII that starts at `from` ends: 64 bytes a step, as a log mostly is.
+std::size_t asciiPrefix(std::string_view s, std::size_t from) {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const char* p = s.data();
+  while (i + 64 <= s.size()) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) != 0) break;
+    i += 64;
+  }
+#endif
+  while (i + 8 <= s.size()) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ull) break;
+    i += 8;
+  }
+  return i;
 }
 
 }  // namespace
@@ -93,12 +119,7 @@ std::string_view Utf8StreamDecoder::decode(std::string_view bytes, std::string& 
   if (carry_.empty()) {
     std::size_t i = 0;
     for (;;) {
-      while (i + 8 <= bytes.size()) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        if (word & 0x8080808080808080ull) break;
-        i += 8;
-      }
+      i = asciiPrefix(bytes, i);
       if (i >= bytes.size()) return bytes;
       if (static_cast<unsigned char>(bytes[i]) < 0x80) {
         ++i;
