@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "app/AppDelegate.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/SoupHttpClient.h"
@@ -39,35 +40,9 @@ void spinUntil(const std::function<bool()>& done, double seconds = 120) {
 }
 
 long statusKiB(int pid, const char* field, const char* file = "smaps_rollup") {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-  std::string key;
-  long value = 0;
-  while (in >> key) {
-    if (key == field) {
-      in >> value;
-      return value;
-    }
-    in.ignore(1 << 20, '\n');
-  }
-  return 0;
+  return bench::memoryKiB(pid, field, file);
 }
-
-std::set<int> children() {
-  std::set<int> out;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    int ppid = 0;
-    char state = 0;
-    std::sscanf(text.c_str() + close + 2, "%c %d", &state, &ppid);
-    if (ppid == getpid()) out.insert(std::stoi(name));
-  }
-  return out;
-}
+using bench::children;
 
 // Pages that note when a load is asked for, and when it ends.
 class TimedPages : public SignInWindows {
@@ -183,12 +158,14 @@ int main(int argc, char** argv) {
               median(latencies), *std::max_element(latencies.begin(), latencies.end()));
 
   // 2. A static page's report time against its floor, and 3. four at once against one.
+  // BRIVOK_BENCH_KEY: render on a sign-in key's store instead of a fresh one each time.
+  const std::string key = getenv("BRIVOK_BENCH_KEY") ? getenv("BRIVOK_BENCH_KEY") : "";
   const auto renderAll = [&](int n) {
     int left = n;
     std::vector<std::shared_ptr<PageRenderer>> running;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
-      running.push_back(PageRenderer::create(*pages, loop, page, "", {},
+      running.push_back(PageRenderer::create(*pages, loop, page, key, {},
                                              [&](std::optional<nlohmann::json>) { --left; }));
     }
     spinUntil([&] { return left == 0; });

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "app/AppDelegate.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
@@ -64,40 +65,8 @@ WebKitWebView* viewIn(const char* title) {
   return found;
 }
 
-// Proportional set size of a process, in KiB (0 when it cannot be read).
-long pssKiB(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-  std::string key;
-  long value = 0;
-  while (in >> key) {
-    if (key == "Pss:") {
-      in >> value;
-      return value;
-    }
-    in.ignore(1 << 20, '\n');
-  }
-  return 0;
-}
-
-std::set<int> children() {
-  std::set<int> out;
-  const int self = getpid();
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    int ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == self) out.insert(std::stoi(name));
-  }
-  return out;
-}
+using bench::children;
+long pssKiB(int pid) { return bench::memoryKiB(pid); }
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
