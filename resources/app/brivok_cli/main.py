@@ -4,7 +4,6 @@ import argparse
 import os
 import signal
 import sys
-import threading
 
 from . import __version__
 from .server import log, make_server, watch_parent
@@ -17,26 +16,28 @@ def run_desktop(port):
     server = make_server(token, port)
     address = "http://127.0.0.1:%d/" % server.server_address[1]
 
-    stopping = threading.Event()
+    class Stop(Exception):
+        """Raised in the main thread by SIGTERM or SIGINT: ends serve_forever at once."""
 
-    def stop():
-        if stopping.is_set():
-            return
-        stopping.set()
-        server.service.jobs.close()
-        threading.Thread(target=server.shutdown, daemon=True).start()
+    def stop(*_):
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)  # once is enough; a second waits for it
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        server.service.jobs.close()  # waiting polls answer now, so their threads end too
+        raise Stop()
 
-    signal.signal(signal.SIGTERM, lambda *_: stop())
-    signal.signal(signal.SIGINT, lambda *_: stop())
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
     parent = os.environ.get("BRIVOK_PARENT_PID", "")
     if parent.isdigit() and int(parent) > 1:
-        watch_parent(int(parent), stop)
+        watch_parent(int(parent), lambda: os.kill(os.getpid(), signal.SIGTERM))
 
     log("Brivok backend %s listening on %s" % (__version__, address))
     # Prefix and address in one write, so the shell never sees half an announcement.
     os.write(sys.stdout.fileno(), ("BRIVOK_READY %s\n" % address).encode())
     try:
-        server.serve_forever(poll_interval=0.2)
+        server.serve_forever(poll_interval=0.5)
+    except Stop:
+        pass
     finally:
         server.server_close()
     log("Brivok backend stopped.")
