@@ -299,6 +299,10 @@ std::shared_ptr<WebKitPage> WebKitPage::offscreen(WebKitWebContext* context,
   WebKitSettings* settings = webkit_web_view_get_settings(view);
   webkit_settings_set_user_agent(settings, signin::kUserAgent);
   webkit_settings_set_media_playback_requires_user_gesture(settings, TRUE);
+  // Nothing of it is ever on screen: drawn without compositing it behaves the same (visible,
+  // animation frames, scrolling) at well under half the memory per running page.
+  webkit_settings_set_hardware_acceleration_policy(settings,
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   webkit_web_view_set_is_muted(view, TRUE);
   g_signal_connect(view, "script-dialog", G_CALLBACK(answerAtOnce), nullptr);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(refuseFiles), nullptr);
