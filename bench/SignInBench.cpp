@@ -66,7 +66,9 @@ WebKitWebView* viewIn(const char* title) {
 }
 
 using bench::children;
-long pssKiB(int pid) { return bench::memoryKiB(pid); }
+long pssKiB(int pid) {
+  return bench::memoryKiB(pid);
+}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

@@ -370,9 +370,7 @@ TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
 }  // namespace brivok
 
 namespace brivok {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 }  // namespace brivok
 
 namespace brivok {

@@ -109,7 +109,8 @@ TEST(LogText, MaskingAndDecodingAcrossReads) {
   } wholes[] = {
       {"before " + kToken + " after\n", "before <token> after\n"},
       {"a " + piece8 + " b " + piece7 + " c\n", "a <token> b " + piece7 + " c\n"},
-      {"caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n", "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n",
+       "caf\xC3\xA9 \xF0\x9F\x98\x80 \xE2\x82\xAC\n"},
       {"ends with 0123", "ends with 0123"},
       {"a\xFF"
        "b\xC0\xAF"
