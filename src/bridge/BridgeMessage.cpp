@@ -13,10 +13,7 @@ bool boolField(const json& body, const char* key) {
   return it != body.end() && it->is_boolean() && it->get<bool>();
 }
 
-const std::string* stringField(const json& body, const char* key) {
-  const auto it = body.find(key);
-  return it != body.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
-}
+const auto stringField = stringMember;
 
 std::vector<double> numberArray(const json& body, const char* key) {
   const auto it = body.find(key);
@@ -29,17 +26,6 @@ std::vector<double> numberArray(const json& body, const char* key) {
   return out;
 }
 
-std::vector<std::string> stringArray(const json& body, const char* key) {
-  const auto it = body.find(key);
-  if (it == body.end() || !it->is_array()) return {};
-  std::vector<std::string> out;
-  for (const auto& element : *it) {
-    if (!element.is_string()) return {};
-    out.push_back(element.get<std::string>());
-  }
-  return out;
-}
-
 std::optional<BridgeMessage> signIn(const json& body) {
   const auto* id = stringField(body, "id");
   const auto* url = stringField(body, "url");
@@ -48,7 +34,7 @@ std::optional<BridgeMessage> signIn(const json& body) {
   request.id = *id;
   request.url = *url;
   if (const auto* title = stringField(body, "title")) request.title = *title;
-  request.domains = stringArray(body, "domains");
+  request.domains = stringListMember(body, "domains");
   if (const auto* key = stringField(body, "key")) request.key = *key;
   return request;
 }

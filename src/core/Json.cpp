@@ -49,6 +49,22 @@ std::optional<nlohmann::json> parseJson(std::string_view text, std::size_t maxBy
   return value;
 }
 
+const std::string* stringMember(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
+}
+
+std::vector<std::string> stringListMember(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_array()) return {};
+  std::vector<std::string> out;
+  for (const auto& element : *it) {
+    if (!element.is_string()) return {};
+    out.push_back(element.get<std::string>());
+  }
+  return out;
+}
+
 std::optional<nlohmann::json> parseJsonObject(std::string_view text, std::size_t maxBytes) {
   auto value = parseJson(text, maxBytes);
   if (!value || !value->is_object()) return std::nullopt;

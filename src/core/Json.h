@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,5 +23,11 @@ std::optional<nlohmann::json> parseJson(std::string_view text, std::size_t maxBy
 
 // The same, for texts that must hold an object.
 std::optional<nlohmann::json> parseJsonObject(std::string_view text, std::size_t maxBytes);
+
+// The member `key` of an object when it is a string; null when missing or of another type.
+const std::string* stringMember(const nlohmann::json& object, const char* key);
+// The member `key` when it is an array of strings only; empty otherwise (an array holding
+// anything but strings counts as missing).
+std::vector<std::string> stringListMember(const nlohmann::json& object, const char* key);
 
 }  // namespace brivok

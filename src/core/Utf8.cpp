@@ -84,13 +84,7 @@ void Utf8StreamDecoder::feed(std::string_view bytes, std::string& out) {
   std::size_t i = 0;
   std::size_t runStart = 0;
   while (i < in.size()) {
-    // The common case is plain ASCII: skip it a word at a time.
-    while (i + 8 <= in.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, in.data() + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
+    i = asciiPrefix(in, i);  // the common case
     if (i >= in.size()) break;
     const auto c = static_cast<unsigned char>(in[i]);
     if (c < 0x80) {

@@ -10,8 +10,6 @@
 namespace brivok {
 namespace {
 
-constexpr const char* kApplicationId = "app.brivok.Brivok";
-
 // The window the user works in: the one a shortcut was typed in, else the one with the
 // keyboard focus, else the application's last active one. Never-shown windows do not count.
 GtkWindow* focusedWindow(GtkApplication* app) {
@@ -52,11 +50,12 @@ void edit(GtkApplication* app, const char* webCommand, const char* signal) {
 
 void showAbout(GtkApplication* app) {
   const char* authors[] = {"The Brivok team", nullptr};
-  gtk_show_about_dialog(
-      focusedWindow(app), "program-name", "Brivok", "version", BRIVOK_VERSION, "logo-icon-name",
-      kApplicationId, "comments", "Your agents and schedules, on your desktop.", "authors", authors,
-      "copyright", "Copyright \xC2\xA9 2026 Brivok", "license-type", GTK_LICENSE_CUSTOM, "license",
-      "Brivok is proprietary software. All rights reserved.", nullptr);
+  gtk_show_about_dialog(focusedWindow(app), "program-name", "Brivok", "version", BRIVOK_VERSION,
+                        "logo-icon-name", g_application_get_application_id(G_APPLICATION(app)),
+                        "comments", "Your agents and schedules, on your desktop.", "authors",
+                        authors, "copyright", "Copyright \xC2\xA9 2026 Brivok", "license-type",
+                        GTK_LICENSE_CUSTOM, "license",
+                        "Brivok is proprietary software. All rights reserved.", nullptr);
 }
 
 void forEachShownWindow(void (*run)(GtkWindow*)) {

@@ -1,5 +1,7 @@
 #include "gtk/WebKitMainView.h"
 
+#include <optional>
+
 #include "bridge/NavigationPolicy.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
@@ -38,28 +40,35 @@ WebKitMainView::~WebKitMainView() {
   g_object_unref(context_);
 }
 
+namespace {
+
+// The relay script posts text; anything else did not come from it.
+std::optional<std::string> textOf(WebKitJavascriptResult* result) {
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!value || !jsc_value_is_string(value)) return std::nullopt;
+  char* text = jsc_value_to_string(value);
+  std::string out = text ? text : "";
+  g_free(text);
+  return out;
+}
+
+}  // namespace
+
 void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                    gpointer data) {
   auto* self = static_cast<WebKitMainView*>(data);
-  JSCValue* value = webkit_javascript_result_get_js_value(result);
-  // The relay posts the page's message as JSON text; anything else did not come from it.
-  if (!value || !jsc_value_is_string(value)) return;
-  char* text = jsc_value_to_string(value);
-  std::string json = text ? text : "";
-  g_free(text);
-  if (self->onMessage_) self->onMessage_(json);
+  const auto json = textOf(result);
+  if (json && self->onMessage_) self->onMessage_(*json);
 }
 
 void WebKitMainView::outsideMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                     gpointer data) {
   auto* self = static_cast<WebKitMainView*>(data);
-  JSCValue* value = webkit_javascript_result_get_js_value(result);
-  if (!value || !jsc_value_is_string(value)) return;
-  char* text = jsc_value_to_string(value);
+  const auto url = textOf(result);
+  if (!url) return;
   NavigationRequest request;
-  request.url = text ? text : "";
+  request.url = *url;
   request.newWindow = true;  // never loaded here: either handed on or dropped
-  g_free(text);
   if (decideNavigation(request) == Navigation::OpenOutside && self->openOutside_) {
     self->openOutside_(request.url);
   }

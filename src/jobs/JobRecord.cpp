@@ -1,14 +1,12 @@
 #include "jobs/JobRecord.h"
 
+#include "core/Json.h"
 #include "core/Url.h"
 
 namespace brivok {
 namespace {
 
-const std::string* text(const nlohmann::json& record, const char* key) {
-  const auto it = record.find(key);
-  return it != record.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
-}
+const auto text = stringMember;
 
 }  // namespace
 
@@ -37,15 +35,7 @@ std::optional<JobRecord> parseJobRecord(const nlohmann::json& record) {
   if (const auto* username = text(record, "username")) job.username = *username;
   if (const auto* password = text(record, "password")) job.password = *password;
   if (const auto* pattern = text(record, "login_pattern")) job.loginPattern = *pattern;
-  if (const auto it = record.find("domains"); it != record.end() && it->is_array()) {
-    for (const auto& domain : *it) {
-      if (!domain.is_string()) {
-        job.domains.clear();
-        break;
-      }
-      job.domains.push_back(domain.get<std::string>());
-    }
-  }
+  job.domains = stringListMember(record, "domains");
   return job;
 }
 
