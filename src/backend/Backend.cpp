@@ -5,13 +5,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -24,6 +27,7 @@ namespace brivok {
 namespace {
 
 constexpr auto kStopGrace = std::chrono::milliseconds(5000);
+constexpr auto kExitPollInterval = std::chrono::milliseconds(200);
 
 bool isExecutableFile(const std::string& path) {
   struct stat st {};
@@ -110,6 +114,44 @@ struct ChildSetup {
   std::optional<mode_t> umask;
 };
 
+// Closes every descriptor from `lowest` on but `keep`, in the forked child (so only
+// async-signal-safe calls). close_range may be missing or refused by a container's seccomp
+// filter; then the open descriptors are read from /proc, and failing that, closed one by one.
+void closeDescriptorsFrom(int lowest, int keep) {
+  const auto closeRange = [](int first, int last) {
+    return first > last || syscall(SYS_close_range, static_cast<unsigned>(first),
+                                   static_cast<unsigned>(last), 0u) == 0;
+  };
+  if (keep < lowest) keep = lowest - 1;
+  if (closeRange(lowest, keep - 1) && closeRange(keep + 1, INT_MAX)) return;
+  const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    alignas(8) char buffer[4096];
+    for (;;) {
+      const long n = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+        at += entry->d_reclen;
+        int fd = 0;
+        const char* c = entry->d_name;
+        if (*c < '0' || *c > '9') continue;
+        for (; *c >= '0' && *c <= '9' && fd < INT_MAX / 10; ++c) fd = fd * 10 + (*c - '0');
+        if (fd >= lowest && fd != keep && fd != dir) close(fd);
+      }
+    }
+    close(dir);
+    return;
+  }
+  struct rlimit limit {};
+  rlim_t last = 65536;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    last = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
+  for (int fd = lowest; fd < static_cast<int>(last); ++fd) {
+    if (fd != keep) close(fd);
+  }
+}
+
 [[noreturn]] void failChild(int errorFd, int error) {
   [[maybe_unused]] auto n = write(errorFd, &error, sizeof error);
   _exit(127);
@@ -136,8 +178,7 @@ struct ChildSetup {
     fail(errno);
   if (chdir(s.home) != 0) fail(errno);
   // No other descriptor of the shell reaches the backend; the error pipe closes on exec.
-  if (errorFd > 3) syscall(SYS_close_range, 3u, static_cast<unsigned>(errorFd - 1), 0u);
-  syscall(SYS_close_range, static_cast<unsigned>(errorFd + 1), ~0u, 0u);
+  closeDescriptorsFrom(3, errorFd);
   if (s.umask) umask(*s.umask);
   sigset_t none;
   sigemptyset(&none);
@@ -304,6 +345,16 @@ void Backend::start() {
   if (pidfd_ >= 0) {
     exitWatch_ = loop_->watchFd(pidfd_, [weak, child] {
       if (auto self = weak.lock()) self->exited(child);
+    });
+  } else {
+    // A kernel without process descriptors (or a sandbox that refuses them): look in on
+    // the child instead, without collecting it, so its end is still reported.
+    exitWatch_ = loop_->repeat(kExitPollInterval, [weak, child] {
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == child) {
+        if (auto self = weak.lock()) self->exited(child);
+      }
     });
   }
 }

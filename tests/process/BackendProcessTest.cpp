@@ -120,9 +120,19 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
            "sleep";
   }));
   EXPECT_EQ(getpgid(pid), pid);
+  // Right after the exec the loader may still hold a library open, so wait for the descriptors
+  // to settle; a leaked one never goes away.
   std::set<std::string> fds;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
-    fds.insert(e.path().filename().string());
+  loop->runUntil(
+      [&] {
+        fds.clear();
+        std::error_code error;
+        for (const auto& e :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+          fds.insert(e.path().filename().string());
+        return fds == std::set<std::string>{"0", "1", "2"};
+      },
+      std::chrono::seconds(2));
   EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
   const auto fdTarget = [pid](int fd) {
     return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" +
