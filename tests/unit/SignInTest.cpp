@@ -44,16 +44,6 @@ TEST(SignInCookies, DomainsMatchTheSiteAndItsSubdomainsOnly) {
   EXPECT_EQ(signin::lowerCased({"B.com", "a.COM"}), (std::vector<std::string>{"b.com", "a.com"}));
 }
 
-TEST(SignInCookies, DictionaryCarriesExpiryOnlyWhenThereIsOne) {
-  Cookie session{"sid", "v=1", ".Example.com", "/", true, std::nullopt};
-  EXPECT_EQ(signin::cookieDictionary(session).dump(),
-            R"({"domain":".Example.com","name":"sid","path":"/","secure":true,"value":"v=1"})");
-  Cookie lasting{"k", "", "example.com", "/a", false, 1767225600.25};
-  const auto dict = signin::cookieDictionary(lasting);
-  ASSERT_TRUE(dict["expires"].is_number_float());
-  EXPECT_DOUBLE_EQ(dict["expires"].get<double>(), 1767225600.25);
-}
-
 TEST(SignInPopups, CentredOnTheSignInWindowAndNeverAboveTheWorkArea) {
   const signin::Rect window{100, 200, 1040, 780};
   const signin::Rect work{0, 32, 1920, 1048};
