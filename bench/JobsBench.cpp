@@ -5,7 +5,8 @@
 //    probe tick after it, one tick to scroll, 1.5 s of stability);
 //  - four renders at once against one (wall time);
 //  - memory of a running render (the shell's growth and the engine processes it started);
-//  - the shell's own memory after 100 renders and after N more (default 1,000).
+//  - the shell's own memory after 100 renders and after N more (default 1,000), and how many
+//    views served them.
 // Usage: bench/jobs.sh BUILD_DIR [renders]
 #include <gtk/gtk.h>
 #include <malloc.h>
@@ -53,13 +54,19 @@ class TimedPages : public SignInWindows {
   }
   std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& o) override {
     auto page = std::static_pointer_cast<WebKitPage>(real_->openOffscreen(o));
-    g_signal_connect(page->view(), "load-changed",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
-                       if (e == WEBKIT_LOAD_FINISHED)
-                         static_cast<TimedPages*>(self)->finished =
-                             std::chrono::steady_clock::now();
-                     }),
-                     this);
+    ++pagesOpened;
+    // Views are counted once each; the weak reference forgets a finalized one.
+    if (GObject* view = G_OBJECT(page->view()); liveViews.insert(view).second) {
+      ++viewsMade;
+      g_object_weak_ref(
+          view, +[](gpointer, GObject* gone) { liveViews.erase(gone); }, nullptr);
+      g_signal_connect(
+          view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
+            if (e == WEBKIT_LOAD_FINISHED)
+              static_cast<TimedPages*>(self)->finished = std::chrono::steady_clock::now();
+          }),
+          this);
+    }
     struct Timed : WebPage {
       std::shared_ptr<WebKitPage> inner;
       TimedPages* owner;
@@ -85,6 +92,9 @@ class TimedPages : public SignInWindows {
   void forgetStore(const std::string& id) override { real_->forgetStore(id); }
 
   std::chrono::steady_clock::time_point loadAsked, finished;
+  int pagesOpened = 0, viewsMade = 0;
+  // Outlives the pages: the last views go after main's locals.
+  static inline std::set<GObject*> liveViews;
 
  private:
   std::shared_ptr<WebKitSignInWindows> real_;
@@ -221,10 +231,14 @@ int main(int argc, char** argv) {
     malloc_trim(0);
     return statusKiB(getpid(), "VmRSS:", "status");
   };
-  const long after100 = batch(100);
+  // BRIVOK_BENCH_FIRST: renders before the first reading, for a quicker look.
+  const int first = getenv("BRIVOK_BENCH_FIRST") ? std::atoi(getenv("BRIVOK_BENCH_FIRST")) : 100;
+  const long afterFirst = batch(first);
   const long afterN = batch(renders);
-  std::printf("shell memory after 100 renders %.1f MiB, after %d more %.1f MiB: %+.1f %%\n",
-              after100 / 1024.0, renders, afterN / 1024.0, 100.0 * (afterN - after100) / after100);
+  std::printf("shell memory after %d renders %.1f MiB, after %d more %.1f MiB: %+.1f %%\n", first,
+              afterFirst / 1024.0, renders, afterN / 1024.0,
+              100.0 * (afterN - afterFirst) / afterFirst);
+  std::printf("pages opened %d on %d views\n", pages->pagesOpened, pages->viewsMade);
 
   jobs.reset();
   g_subprocess_force_exit(backend);

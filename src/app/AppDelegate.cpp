@@ -85,17 +85,20 @@ const std::map<std::string, std::shared_ptr<void>>& AppDelegate::nativeJobs() co
 
 void AppDelegate::didFinishLaunching() {
   installPageScripts();
-  parts_.window->present();
   showStatus(kStartingTitle, kStartingDetail);
-  if (!parts_.backend) return;
-  std::weak_ptr<AppDelegate> weak = weak_from_this();
-  parts_.backend->onReady = [weak](const std::string& url) {
-    if (auto self = weak.lock()) self->backendReady(url);
-  };
-  parts_.backend->onExit = [weak](const std::string& message) {
-    if (auto self = weak.lock()) self->backendExited(message);
-  };
-  parts_.backend->start();
+  if (parts_.backend) {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    parts_.backend->onReady = [weak](const std::string& url) {
+      if (auto self = weak.lock()) self->backendReady(url);
+    };
+    parts_.backend->onExit = [weak](const std::string& message) {
+      if (auto self = weak.lock()) self->backendExited(message);
+    };
+    // The backend starts before the window is drawn: its start-up then overlaps the
+    // window's, and its readiness is only handled once this returns to the loop.
+    parts_.backend->start();
+  }
+  parts_.window->present();
 }
 
 void AppDelegate::willTerminate() {

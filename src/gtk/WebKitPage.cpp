@@ -93,14 +93,21 @@ WebKitPage::~WebKitPage() {
   stopLimit();
   g_signal_handlers_disconnect_by_data(view_, this);
   if (host_) {
-    if (!closed_) webkit_web_view_terminate_web_process(view_);
-    // The page may be let go from inside one of its view's own signals.
-    g_idle_add(
-        +[](gpointer window) -> gboolean {
-          gtk_widget_destroy(GTK_WIDGET(window));
-          return G_SOURCE_REMOVE;
-        },
-        host_);
+    if (!closed_) {
+      webkit_web_view_stop_loading(view_);
+      webkit_web_view_terminate_web_process(view_);
+    }
+    if (recycle_) {
+      recycle_(host_, view_);
+    } else {
+      // The page may be let go from inside one of its view's own signals.
+      g_idle_add(
+          +[](gpointer window) -> gboolean {
+            gtk_widget_destroy(GTK_WIDGET(window));
+            return G_SOURCE_REMOVE;
+          },
+          host_);
+    }
   }
   g_object_unref(view_);
 }
@@ -316,6 +323,11 @@ std::shared_ptr<WebKitPage> WebKitPage::offscreen(WebKitWebContext* context,
   gtk_widget_set_size_request(GTK_WIDGET(view), options.width, options.height);
   gtk_container_add(GTK_CONTAINER(host), GTK_WIDGET(view));
   gtk_widget_show_all(host);
+  return reuse(host, view, std::move(store));
+}
+
+std::shared_ptr<WebKitPage> WebKitPage::reuse(GtkWidget* host, WebKitWebView* view,
+                                              std::shared_ptr<WebsiteStore> store) {
   auto page = std::make_shared<WebKitPage>(view, std::move(store));
   page->host_ = host;
   return page;

@@ -1,5 +1,6 @@
 #include "gtk/WebKitSignInWindows.h"
 
+#include <deque>
 #include <vector>
 
 #include "gtk/PagePolicy.h"
@@ -315,10 +316,93 @@ void GtkSignInWindow::removeLoginChannel() {
 
 }  // namespace
 
+// Views of never-shown pages, each in its window, waiting for a page of the same store and
+// shape. As many wait as jobs may run at once; older ones are destroyed.
+struct WebKitSignInWindows::OffscreenPool {
+  static constexpr std::size_t kMaxIdle = 4;
+  struct Idle {
+    OffscreenPageOptions shape;
+    std::shared_ptr<WebKitStore> store;
+    GtkWidget* host;
+    WebKitWebView* view;
+  };
+  std::deque<Idle> idle;
+
+  ~OffscreenPool() {
+    for (auto& i : idle) gtk_widget_destroy(i.host);
+  }
+  static bool sameShape(const OffscreenPageOptions& a, const OffscreenPageOptions& b) {
+    return a.storeId == b.storeId && a.width == b.width && a.height == b.height &&
+           a.newWindowsInPlace == b.newWindowsInPlace;
+  }
+  void keep(Idle entry) {
+    if (idle.size() >= kMaxIdle) {
+      gtk_widget_destroy(idle.front().host);
+      idle.pop_front();
+    }
+    idle.push_back(std::move(entry));
+  }
+  std::optional<Idle> take(const OffscreenPageOptions& shape) {
+    for (auto it = idle.begin(); it != idle.end(); ++it) {
+      if (sameShape(it->shape, shape)) {
+        Idle found = std::move(*it);
+        idle.erase(it);
+        return found;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Takes back a page's view once nothing of the page is left in it: a throw-away store is
+  // emptied first, so the next page starts as on a fresh one.
+  static void giveBack(std::weak_ptr<OffscreenPool> pool, Idle entry) {
+    struct Pending {
+      std::weak_ptr<OffscreenPool> pool;
+      Idle entry;
+      void settle() {
+        if (auto alive = pool.lock()) {
+          alive->keep(std::move(entry));
+        } else {
+          gtk_widget_destroy(entry.host);
+        }
+      }
+    };
+    auto* pending = new Pending{std::move(pool), std::move(entry)};
+    if (pending->entry.shape.storeId.empty()) {
+      webkit_website_data_manager_clear(
+          webkit_web_context_get_website_data_manager(pending->entry.store->context()),
+          WEBKIT_WEBSITE_DATA_ALL, 0, nullptr,
+          +[](GObject* manager, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending> p(static_cast<Pending*>(data));
+            if (!webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager),
+                                                          result, nullptr)) {
+              p->pool.reset();  // a store that may not be empty is never used again
+            }
+            p->settle();
+          },
+          pending);
+    } else {
+      // Later, not inside whatever signal let the page go.
+      g_idle_add(
+          +[](gpointer data) -> gboolean {
+            std::unique_ptr<Pending>(static_cast<Pending*>(data))->settle();
+            return G_SOURCE_REMOVE;
+          },
+          pending);
+    }
+  }
+};
+
 WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir)
-    : dataDir_(std::move(dataDir)), cacheDir_(std::move(cacheDir)) {}
+    : pool_(std::make_shared<OffscreenPool>()),
+      dataDir_(std::move(dataDir)),
+      cacheDir_(std::move(cacheDir)) {}
 
 WebKitSignInWindows::~WebKitSignInWindows() = default;
+
+std::size_t WebKitSignInWindows::idleOffscreenPages() const {
+  return pool_->idle.size();
+}
 
 std::shared_ptr<WebKitStore> WebKitSignInWindows::store(const std::string& storeId) {
   if (storeId.empty()) {
@@ -342,9 +426,20 @@ std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Opti
 }
 
 std::shared_ptr<WebPage> WebKitSignInWindows::openOffscreen(const OffscreenPageOptions& options) {
-  auto s = store(options.storeId);
-  WebKitWebContext* context = s->context();
-  return WebKitPage::offscreen(context, std::move(s), options);
+  std::shared_ptr<WebKitPage> page;
+  std::shared_ptr<WebKitStore> s;
+  if (auto idle = pool_->take(options)) {
+    s = idle->store;
+    page = WebKitPage::reuse(idle->host, idle->view, s);
+  } else {
+    s = store(options.storeId);
+    page = WebKitPage::offscreen(s->context(), s, options);
+  }
+  page->setRecycle([pool = std::weak_ptr<OffscreenPool>(pool_), options, s](GtkWidget* host,
+                                                                            WebKitWebView* view) {
+    OffscreenPool::giveBack(pool, {options, s, host, view});
+  });
+  return page;
 }
 
 void WebKitSignInWindows::forgetStore(const std::string& storeId) {

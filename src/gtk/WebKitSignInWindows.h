@@ -15,6 +15,10 @@ namespace brivok {
 // context with a data manager under <data>/stores/<id> (cache under <cache>/stores/<id>),
 // made on first use and kept for the life of the process, so every window and page of a key
 // shares its cookies. The empty identifier gives each page a throw-away store of its own.
+//
+// Never-shown pages that end leave their view, its web process ended, for the next page of
+// the same store and shape (a throw-away store is emptied first): the engine keeps a little
+// of every view it ever made, so making one per job would grow the shell without end.
 class WebKitSignInWindows : public SignInWindows {
  public:
   WebKitSignInWindows(std::string dataDir, std::string cacheDir);
@@ -25,8 +29,13 @@ class WebKitSignInWindows : public SignInWindows {
   void forgetStore(const std::string& storeId) override;
 
   std::shared_ptr<WebKitStore> store(const std::string& storeId);
+  // Views waiting for their next page.
+  std::size_t idleOffscreenPages() const;
+
+  struct OffscreenPool;
 
  private:
+  std::shared_ptr<OffscreenPool> pool_;
   std::string dataDir_;
   std::string cacheDir_;
   std::map<std::string, std::shared_ptr<WebKitStore>> stores_;

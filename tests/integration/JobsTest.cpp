@@ -116,6 +116,25 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
     EXPECT_EQ(e.path().string().find("Downloads"), std::string::npos) << e.path();
   }
   EXPECT_FALSE(testing::findWindow([](GtkWindow* w) { return !GTK_IS_OFFSCREEN_WINDOW(w); }));
+
+  // A view left by an earlier render serves the next one on a fresh store, emptied first.
+  const auto renderAlone = [&](std::vector<nlohmann::json> cookies) {
+    std::optional<std::optional<nlohmann::json>> outcome;
+    auto renderer = PageRenderer::create(
+        pages, loop, o + "/needs-cookie", "", std::move(cookies),
+        [&](std::optional<nlohmann::json> page) { outcome = std::move(page); });
+    EXPECT_TRUE(spin([&] { return outcome.has_value(); }, 30));
+    renderer.reset();
+    EXPECT_TRUE(spin([&] { return pages.idleOffscreenPages() > 0; }, 10));
+    return outcome && *outcome ? (*outcome)->value("text", "") : "(nothing)";
+  };
+  renderAlone({});
+  std::vector<std::shared_ptr<WebPage>> held;  // one view left to reuse
+  for (int i = 0; i < 8 && pages.idleOffscreenPages() > 1; ++i)
+    held.push_back(pages.openOffscreen({}));
+  EXPECT_EQ(renderAlone({{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}}}), "sid=42");
+  EXPECT_EQ(pages.idleOffscreenPages(), 1u);
+  EXPECT_EQ(renderAlone({}), "no cookie");
 }
 
 // Automatic sign-in against the local sites, all at once.
