@@ -8,17 +8,30 @@
 #include <filesystem>
 #include <set>
 
-#include "PollEventLoop.h"
 #include "TempDir.h"
 #include "backend/Backend.h"
+#include "gtk/GlibEventLoop.h"
 
 namespace brivok {
 namespace {
 
-using testing::PollEventLoop;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
+
+// The application's own loop, turned until `done` holds or `limit` has passed.
+struct TestLoop : GlibEventLoop {
+  template <typename Pred>
+  bool runUntil(Pred done, Duration limit = std::chrono::seconds(10)) {
+    const auto deadline = Clock::now() + limit;
+    // A ticking source so that a blocking iteration comes back to look at `done`.
+    const guint tick = g_timeout_add(
+        10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    while (!done() && Clock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
+    g_source_remove(tick);
+    return done();
+  }
+};
 
 // Alive means running: a killed process may linger as a zombie until its parent collects it.
 char processState(pid_t pid) {
@@ -43,7 +56,7 @@ bool groupExists(pid_t group) {
 // A resources folder whose "interpreter" is the given shell script.
 struct FakeBackend : ::testing::Test {
   TempDir dir;
-  std::shared_ptr<PollEventLoop> loop = std::make_shared<PollEventLoop>();
+  std::shared_ptr<TestLoop> loop = std::make_shared<TestLoop>();
   std::shared_ptr<Backend> backend;
   std::optional<std::string> readyUrl;
   std::vector<std::string> exits;
@@ -243,7 +256,7 @@ TEST_F(FakeBackend, AKilledShellTakesTheBackendAlong) {
   std::filesystem::create_directories(home());
   const pid_t shell = fork();
   if (shell == 0) {
-    auto own = std::make_shared<PollEventLoop>();
+    auto own = std::make_shared<GlibEventLoop>();
     auto b = Backend::create(own, {res(), home(), log(), {{{"OUT", dir / "out"}}}});
     b->start();
     pause();
