@@ -22,7 +22,7 @@ class OutputReader {
 
  private:
   void run();
-  static constexpr int kReadSize = 128 * 1024;
+  static constexpr int kReadSize = 1024 * 1024;
 
   void writeLog(std::string_view text);
 
