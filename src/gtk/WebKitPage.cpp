@@ -6,6 +6,15 @@
 
 namespace brivok {
 
+void destroyWhenIdle(GtkWidget* window) {
+  g_idle_add(
+      +[](gpointer data) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(data));
+        return G_SOURCE_REMOVE;
+      },
+      window);
+}
+
 // ---- the website store -------------------------------------------------------------------
 
 WebKitStore::WebKitStore(WebKitWebContext* context)
@@ -100,13 +109,7 @@ WebKitPage::~WebKitPage() {
     if (recycle_) {
       recycle_(host_, view_);
     } else {
-      // The page may be let go from inside one of its view's own signals.
-      g_idle_add(
-          +[](gpointer window) -> gboolean {
-            gtk_widget_destroy(GTK_WIDGET(window));
-            return G_SOURCE_REMOVE;
-          },
-          host_);
+      destroyWhenIdle(host_);
     }
   }
   g_object_unref(view_);

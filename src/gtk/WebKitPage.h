@@ -12,6 +12,10 @@
 
 namespace brivok {
 
+// Destroys a window once the loop is idle: it may be let go from inside one of its own
+// widgets' signals.
+void destroyWhenIdle(GtkWidget* window);
+
 // The website store of one web context (a reference is held).
 class WebKitStore : public WebsiteStore {
  public:

@@ -148,13 +148,7 @@ GtkSignInWindow::~GtkSignInWindow() {
   g_signal_handlers_disconnect_by_data(content_, this);
   g_signal_handlers_disconnect_by_data(view_, this);
   g_signal_handlers_disconnect_by_data(window_, this);
-  // The window may be going away from inside one of its own signal handlers.
-  g_idle_add(
-      +[](gpointer window) -> gboolean {
-        gtk_widget_destroy(GTK_WIDGET(window));
-        return G_SOURCE_REMOVE;
-      },
-      window_);
+  destroyWhenIdle(window_);
   g_object_unref(content_);
 }
 
