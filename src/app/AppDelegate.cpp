@@ -94,8 +94,9 @@ void AppDelegate::didFinishLaunching() {
     parts_.backend->onExit = [weak](const std::string& message) {
       if (auto self = weak.lock()) self->backendExited(message);
     };
-    // The backend starts before the window is drawn: its start-up then overlaps the
-    // window's, and its readiness is only handled once this returns to the loop.
+    // The application may have started the backend already, ahead of the toolkit; then this
+    // does nothing, and a start that failed there is tried again here and reported. Either
+    // way its readiness and its end are handled only once this returns to the loop.
     parts_.backend->start();
   }
   parts_.window->present();

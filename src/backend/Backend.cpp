@@ -258,6 +258,10 @@ std::map<std::string, std::string> Backend::childEnvironment(std::map<std::strin
                                                              const std::string& token,
                                                              pid_t parent) {
   const auto inheritedPath = env.count("PATH") ? env["PATH"] : std::string();
+  // The launcher's startup notice is the shell's window's; a program the backend opens must
+  // not take it.
+  env.erase("DESKTOP_STARTUP_ID");
+  env.erase("XDG_ACTIVATION_TOKEN");
   env["PYTHONPATH"] = resources + "/app:" + resources + "/site-packages";
   env["PYTHONUNBUFFERED"] = "1";
   env["PYTHONDONTWRITEBYTECODE"] = "1";

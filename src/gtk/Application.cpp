@@ -44,9 +44,39 @@ class GtkAppWindow : public AppWindow {
 
 }  // namespace
 
+}  // namespace brivok
+
+// The application class, only so the primary instance can act before the toolkit starts: its
+// start-up runs once the session bus has said this launch is the first, and before GTK opens
+// the display.
+G_DECLARE_FINAL_TYPE(BrivokGtkApplication, brivok_gtk_application, BRIVOK, GTK_APPLICATION,
+                     GtkApplication)
+struct _BrivokGtkApplication {
+  GtkApplication parent;
+  brivok::Application* owner;
+};
+G_DEFINE_TYPE(BrivokGtkApplication, brivok_gtk_application, GTK_TYPE_APPLICATION)
+
+static void brivok_gtk_application_startup(GApplication* app) {
+  BRIVOK_GTK_APPLICATION(app)->owner->startingAsFirst();
+  G_APPLICATION_CLASS(brivok_gtk_application_parent_class)->startup(app);
+}
+
+static void brivok_gtk_application_class_init(BrivokGtkApplicationClass* klass) {
+  G_APPLICATION_CLASS(klass)->startup = brivok_gtk_application_startup;
+}
+
+static void brivok_gtk_application_init(BrivokGtkApplication*) {}
+
+namespace brivok {
+
 Application::Application(Paths paths, mode_t childUmask)
     : paths_(std::move(paths)), childUmask_(childUmask) {
-  app_ = gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS);
+  auto* app = BRIVOK_GTK_APPLICATION(g_object_new(brivok_gtk_application_get_type(),
+                                                  "application-id", kApplicationId, "flags",
+                                                  G_APPLICATION_DEFAULT_FLAGS, nullptr));
+  app->owner = this;
+  app_ = GTK_APPLICATION(app);
   g_signal_connect(app_, "activate", G_CALLBACK(activate), this);
   g_signal_connect(app_, "shutdown", G_CALLBACK(shutdown), this);
 }
@@ -56,6 +86,7 @@ Application::~Application() {
     if (source) g_source_remove(source);
   }
   delegate_.reset();
+  backend_.reset();
   webView_.reset();
   g_object_unref(app_);
 }
@@ -81,12 +112,21 @@ void Application::activate(GtkApplication*, gpointer data) {
   self->launch();
 }
 
+void Application::startingAsFirst() {
+  // The backend's own start-up (an interpreter and its imports) overlaps the toolkit's:
+  // display, GL probe, accessibility bus. What it says is handled only from the loop, which
+  // first turns once the window and its page are set up.
+  loop_ = std::make_shared<GlibEventLoop>();
+  backend_ = Backend::create(loop_, Backend::Config{paths_.resources, paths_.home, paths_.logFile(),
+                                                    std::nullopt, childUmask_});
+  backend_->start();
+}
+
 void Application::launch() {
   // The icon lives beside the binary's resources until the desktop's own theme has it.
   gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
                                     (paths_.resources + "/../icons").c_str());
   gtk_window_set_default_icon_name(kApplicationId);
-  loop_ = std::make_shared<GlibEventLoop>();
   settings_ = std::make_shared<SettingsFile>(paths_.settingsFile());
 
   auto forward = std::make_shared<std::weak_ptr<AppDelegate>>();
@@ -123,12 +163,9 @@ void Application::launch() {
   auto opener = std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
-  auto backend = Backend::create(
-      loop_,
-      Backend::Config{paths_.resources, paths_.home, paths_.logFile(), std::nullopt, childUmask_});
   AppDelegate::Parts parts{
       loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
-      opener, backend,   signInWindows_};
+      opener, backend_,  signInWindows_};
   parts.pathChooser = std::make_shared<GtkPathChooser>(GTK_WINDOW(window_));
   parts.http = std::make_shared<SoupHttpClient>();
   parts.home = paths_.home;
@@ -191,6 +228,8 @@ void Application::shutdown(GtkApplication*, gpointer data) {
     self->saveFrame();
   }
   if (self->delegate_) self->delegate_->willTerminate();
+  // Started, but quit before the window came up.
+  if (self->backend_) self->backend_->stop();
 }
 
 }  // namespace brivok

@@ -28,6 +28,8 @@ class Application {
   Application& operator=(const Application&) = delete;
 
   int run();
+  // The first launch in the session, before the toolkit starts: starts the backend.
+  void startingAsFirst();
 
  private:
   static void activate(GtkApplication*, gpointer self);
@@ -44,6 +46,7 @@ class Application {
   GtkApplication* app_ = nullptr;
   GtkWidget* window_ = nullptr;
   std::shared_ptr<GlibEventLoop> loop_;
+  std::shared_ptr<Backend> backend_;
   std::shared_ptr<SettingsFile> settings_;
   std::shared_ptr<WebKitMainView> webView_;
   std::shared_ptr<WebKitSignInWindows> signInWindows_;

@@ -38,7 +38,9 @@ TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
   auto env = Backend::childEnvironment({{"PYTHONPATH", "/elsewhere"},
                                         {"PATH", "/x:/y"},
                                         {"LANG", "C.UTF-8"},
-                                        {"BRIVOK_DESKTOP_TOKEN", "stale"}},
+                                        {"BRIVOK_DESKTOP_TOKEN", "stale"},
+                                        {"DESKTOP_STARTUP_ID", "launcher-1"},
+                                        {"XDG_ACTIVATION_TOKEN", "launcher-2"}},
                                        "/res", "/home/u", "TOKEN", 77);
   EXPECT_EQ(env["PYTHONPATH"], "/res/app:/res/site-packages");
   EXPECT_EQ(env["PYTHONUNBUFFERED"], "1");
@@ -46,6 +48,7 @@ TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
   EXPECT_EQ(env["BRIVOK_DESKTOP_TOKEN"], "TOKEN");
   EXPECT_EQ(env["BRIVOK_PARENT_PID"], "77");
   EXPECT_EQ(env["LANG"], "C.UTF-8");
+  EXPECT_FALSE(env.count("DESKTOP_STARTUP_ID") || env.count("XDG_ACTIVATION_TOKEN"));
   const auto path = split(env["PATH"], ':');
   ASSERT_EQ(path.size(), 9u);  // the inherited value holds two entries of its own
   EXPECT_EQ(path[0], "/opt/homebrew/bin");
