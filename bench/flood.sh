@@ -4,14 +4,15 @@
 # see the same machine, and medians are reported.
 #   whole:  from the launch to the last byte in the file (the shell's start-up included);
 #   steady: the second half GiB, once both are under way: the output path's own throughput.
-# Usage: bench/flood.sh [build-dir] [rounds]   (needs a display, or run it under xvfb-run -a)
+# Usage: [FLOOD_DIR=folder] bench/flood.sh [build-dir] [rounds]   (under a display or xvfb-run -a)
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
 ROUNDS="${2:-5}"
 SIZE=$((1024 * 1024 * 1024))
 # In memory when the machine has it: the disk's write-back would be measured, not the path.
-WORK="$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)"
+# FLOOD_DIR=/some/folder measures on that folder's file system instead.
+WORK="$(mktemp -d -p "${FLOOD_DIR:-/dev/shm}" 2>/dev/null || mktemp -d)"
 trap 'rm -rf "$WORK" 2>/dev/null || { sleep 1; rm -rf "$WORK"; }' EXIT
 
 # A copy of the shell's layout whose "interpreter" announces an address and then writes
