@@ -22,15 +22,9 @@ class FakeEventLoop : public EventLoop {
   TaskId repeat(Duration interval, std::function<void()> task) override {
     return addTimer(interval, interval, std::move(task));
   }
-  TaskId watchFd(int fd, std::function<void()> ready) override {
-    const TaskId id = nextId_++;
-    watches_[id] = {fd, std::move(ready)};
-    return id;
-  }
-  void cancel(TaskId id) override {
-    timers_.erase(id);
-    watches_.erase(id);
-  }
+  // Nothing under test here watches descriptors; the process tests use the real loop.
+  TaskId watchFd(int, std::function<void()>) override { return nextId_++; }
+  void cancel(TaskId id) override { timers_.erase(id); }
   Clock::time_point now() const override { return now_; }
 
   // Runs everything posted so far, and what those tasks post in turn.
@@ -73,17 +67,12 @@ class FakeEventLoop : public EventLoop {
   }
 
   std::size_t pendingTimers() const { return timers_.size(); }
-  std::size_t watchCount() const { return watches_.size(); }
 
  private:
   struct Timer {
     Clock::time_point due;
     Duration interval;
     std::function<void()> task;
-  };
-  struct Watch {
-    int fd;
-    std::function<void()> ready;
   };
   TaskId addTimer(Duration delay, Duration interval, std::function<void()> task) {
     const TaskId id = nextId_++;
@@ -94,7 +83,6 @@ class FakeEventLoop : public EventLoop {
   Clock::time_point now_{std::chrono::hours(1)};
   TaskId nextId_ = 1;
   std::map<TaskId, Timer> timers_;
-  std::map<TaskId, Watch> watches_;
   std::mutex mutex_;
   std::deque<std::function<void()>> posted_;
 };
