@@ -78,11 +78,6 @@ class FakePage : public WebPage {
     for (auto& e : rest) evaluations.push_back(std::move(e));
     return answered;
   }
-  std::size_t pending(const std::string& part) const {
-    std::size_t n = 0;
-    for (const auto& e : evaluations) n += e.script.find(part) != std::string::npos;
-    return n;
-  }
   void finish() {
     loading = false;
     if (auto e = events.lock()) e->loadFinished();
