@@ -227,9 +227,11 @@ void Application::shutdown(GtkApplication*, gpointer data) {
     self->loop_->cancel(std::exchange(self->frameSave_, 0));
     self->saveFrame();
   }
-  if (self->delegate_) self->delegate_->willTerminate();
-  // Started, but quit before the window came up.
-  if (self->backend_) self->backend_->stop();
+  if (self->delegate_) {
+    self->delegate_->willTerminate();
+  } else if (self->backend_) {
+    self->backend_->stop();  // started, but quit before the window came up
+  }
 }
 
 }  // namespace brivok
