@@ -25,7 +25,7 @@ bool OutputProcessor::isBackendAddress(std::string_view address) {
          (url->host == "127.0.0.1" || url->host == "localhost");
 }
 
-OutputProcessor::Result OutputProcessor::feed(std::string_view bytes, bool drained) {
+OutputProcessor::Result OutputProcessor::feed(std::string_view bytes) {
   Result result;
   const std::string_view text = decoder_.decode(bytes, decoded_);
   if (held_.empty()) {
@@ -36,7 +36,13 @@ OutputProcessor::Result OutputProcessor::feed(std::string_view bytes, bool drain
     result.log = mask(joined_, false);
   }
   // The tail only serves to find the readiness line; once it is found, it is left alone.
-  if (!readyFound_ && !text.empty()) appendToTail(text, drained, result);
+  if (!readyFound_ && !text.empty()) appendToTail(text, result);
+  return result;
+}
+
+OutputProcessor::Result OutputProcessor::silent() {
+  Result result;
+  findReadiness(true, result);
   return result;
 }
 
@@ -48,7 +54,7 @@ OutputProcessor::Result OutputProcessor::finish() {
   joined_.append(text);
   result.log = mask(joined_, true);
   if (!readyFound_) {
-    if (!text.empty()) appendToTail(text, true, result);
+    if (!text.empty()) appendToTail(text, result);
     findReadiness(true, result);  // end of output: an unterminated last line is whole
   }
   return result;
@@ -132,25 +138,25 @@ std::string_view OutputProcessor::mask(std::string_view text, bool final) {
   return out;
 }
 
-void OutputProcessor::appendToTail(std::string_view text, bool drained, Result& result) {
+void OutputProcessor::appendToTail(std::string_view text, Result& result) {
   const std::size_t chars = codePointCount(text);
   tail_.append(text);
   tailChars_ += chars;
-  findReadiness(drained, result);
+  findReadiness(false, result);
   if (tailChars_ > kTailLimit) {
     tail_.erase(0, offsetOfLastCodePoints(tail_, kTailKept));
     tailChars_ = kTailKept;
   }
 }
 
-void OutputProcessor::findReadiness(bool drained, Result& result) {
+void OutputProcessor::findReadiness(bool lastLineWhole, Result& result) {
   if (readyFound_) return;
   std::size_t start = 0;
   while (start <= tail_.size()) {
     std::size_t end = tail_.find('\n', start);
     if (end == std::string::npos) {
-      // The unterminated last line: whole only if nothing more was waiting.
-      if (!drained) return;
+      // The unterminated last line: whole only at the end or after silence.
+      if (!lastLineWhole) return;
       end = tail_.size();
     }
     std::string_view line(tail_.data() + start, end - start);

@@ -34,11 +34,17 @@ class OutputProcessor {
     std::optional<std::string> readyUrl;  // set once, on the chunk that announced the address
   };
 
-  // `drained`: nothing more was waiting when this chunk was read. A readiness line without
-  // its line feed counts only then, since otherwise its address may go on in the next read.
-  Result feed(std::string_view bytes, bool drained = true);
+  // A readiness line counts here only once its line feed came: without one, its address
+  // may go on in a later write.
+  Result feed(std::string_view bytes);
+  // The output has stayed silent for kSilence after an unterminated line: the line is whole.
+  Result silent();
   // End of stream: flushes whatever was held back.
   Result finish();
+
+  // Whether an unterminated line waits to be ended by its line feed or by silence.
+  bool awaitingLineEnd() const { return !readyFound_ && !tail_.empty() && tail_.back() != '\n'; }
+  static constexpr int kSilenceMs = 1000;
 
   const std::string& tail() const { return tail_; }
   bool ready() const { return readyFound_; }
@@ -50,8 +56,8 @@ class OutputProcessor {
  private:
   std::string_view mask(std::string_view text, bool final);
   std::size_t tokenPieceAt(std::string_view text, std::size_t i) const;
-  void appendToTail(std::string_view text, bool drained, Result& result);
-  void findReadiness(bool drained, Result& result);
+  void appendToTail(std::string_view text, Result& result);
+  void findReadiness(bool lastLineWhole, Result& result);
 
   std::string token_;
   std::array<bool, 256> inToken_{};

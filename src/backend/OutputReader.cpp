@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,23 +54,26 @@ void OutputReader::run() {
   fcntl(pipeFd_, F_SETFL, fcntl(pipeFd_, F_GETFL) | O_NONBLOCK);
   std::vector<char> buffer(kReadSize);
   pollfd fds[2] = {{pipeFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  bool silenceHeard = false;  // the silence after the current unterminated line was waited out
   for (;;) {
     const ssize_t n = read(pipeFd_, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
-      const int ready = poll(fds, wakeFd_ >= 0 ? 2 : 1, -1);
+      // An unterminated line is whole once the backend has said nothing more for a while.
+      const bool listen = !silenceHeard && processor_.awaitingLineEnd();
+      const int ready = poll(fds, wakeFd_ >= 0 ? 2 : 1, listen ? OutputProcessor::kSilenceMs : -1);
       if (ready < 0 && errno != EINTR) return;
       if (ready > 0 && fds[1].revents) return;  // the owner is going away
+      if (ready == 0 && listen) {
+        silenceHeard = true;
+        auto result = processor_.silent();
+        if (result.readyUrl && announced_) announced_(*result.readyUrl);
+      }
       continue;
     }
     if (n <= 0) break;
-    // Until the address is known, whether this read emptied the pipe decides whether an
-    // unterminated readiness line is whole.
-    int waiting = 0;
-    const bool drained =
-        processor_.ready() || ioctl(pipeFd_, FIONREAD, &waiting) != 0 || waiting == 0;
-    auto result =
-        processor_.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), drained);
+    silenceHeard = false;
+    auto result = processor_.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     writeLog(result.log);
     if (result.readyUrl && announced_) announced_(*result.readyUrl);
   }

@@ -32,10 +32,24 @@ void makeDirectories(const std::string& dir) {
 
 namespace {
 
-void makePrivate(const char* path, const struct stat& st) {
-  if (st.st_uid != getuid()) return;
-  if (S_ISDIR(st.st_mode) && (st.st_mode & 07777) != 0700) chmod(path, 0700);
-  if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600) chmod(path, 0600);
+// Works on what was opened, not on the path again: a file swapped in after the walk saw it
+// is never touched. A file with other links is someone else's too; its mode stays.
+void makePrivate(const char* path, const struct stat& seen) {
+  if (seen.st_uid != getuid()) return;
+  const bool dir = S_ISDIR(seen.st_mode);
+  if (!dir && !S_ISREG(seen.st_mode)) return;
+  const mode_t wanted = dir ? 0700 : 0600;
+  if ((seen.st_mode & 07777) == wanted) return;
+  const int fd = open(
+      path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (dir ? O_DIRECTORY : 0));
+  if (fd < 0) return;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && st.st_uid == getuid() && st.st_ino == seen.st_ino &&
+      st.st_dev == seen.st_dev &&
+      (dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode) && st.st_nlink == 1)) {
+    fchmod(fd, wanted);
+  }
+  close(fd);
 }
 
 }  // namespace

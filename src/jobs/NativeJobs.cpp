@@ -42,6 +42,12 @@ void NativeJobs::poll() {
 void NativeJobs::start(const nlohmann::json& record) {
   auto job = parseJobRecord(record);
   if (!job) return;
+  // The running job keeps its identifier; the backend still hears of the second one.
+  if (jobs_.count(job->id)) {
+    request_("/api/native/done", jobReport(job->id, std::nullopt, kDuplicateError),
+             BackendClient::kDefaultTimeout, nullptr);
+    return;
+  }
   std::weak_ptr<NativeJobs> weak = weak_from_this();
   auto complete = [weak, id = job->id](const std::optional<nlohmann::json>& result,
                                        const std::string& error) {

@@ -29,13 +29,15 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
   static constexpr Duration kFailedWait = std::chrono::seconds(5);
   static constexpr std::size_t kMaxRunning = 4;
   static constexpr const char* kRenderError = "the page didn't load";
+  static constexpr const char* kDuplicateError = "a job with this id is already running";
 
   static std::shared_ptr<NativeJobs> create(std::shared_ptr<EventLoop> loop,
                                             std::shared_ptr<SignInWindows> pages, Request request);
 
   // Sends the next poll, or waits while four jobs run.
   void poll();
-  // Validates a job record and starts the job, or reports it as unknown, or drops it.
+  // Validates a job record and starts the job, or reports it as unknown or as a second job
+  // under a running one's identifier, or drops it.
   void start(const nlohmann::json& record);
 
   // The running jobs by identifier: the only owner of each job's object.

@@ -328,5 +328,13 @@ TEST_F(FakeBackend, AnUnwritableLogFolderAndArbitraryBytesStillLetTheBackendRun)
   EXPECT_EQ(*readyUrl, "http://127.0.0.1:3/");
 }
 
+TEST_F(FakeBackend, AReadinessLineCountsWhenEndedOrAfterASilence) {
+  // Written in two writes half a second apart: the cut address is never taken.
+  script("printf 'BRIVOK_READY http://127.0.0.1:56'; sleep 0.5; printf '50/'; exec sleep 30");
+  start();
+  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(*readyUrl, "http://127.0.0.1:5650/");
+}
+
 }  // namespace
 }  // namespace brivok

@@ -15,6 +15,7 @@
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
 #include "app/WindowFrame.h"
+#include "core/Files.h"
 #include "signin/SignInData.h"
 
 namespace brivok {
@@ -225,6 +226,30 @@ TEST(PathsTest, FollowsXdgRulesAndTheExecutablesPlace) {
   EXPECT_EQ(p.dataDir, "/home/u/.local/share/brivok");
   EXPECT_EQ(p.cacheDir, "/home/u/.cache/brivok");
   EXPECT_EQ(p.resources, "/opt/brivok/share/brivok");
+}
+
+// The start-up sweep makes the shell's own files private, and nothing else.
+TEST(PathsTest, TheSweepMakesOwnFilesPrivateAndLeavesLinkedOnesAlone) {
+  TempDir dir;
+  const auto mode = [](const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode & 0777;
+  };
+  const std::string root = dir / "data/brivok";
+  writeFile(root + "/stores/a/cookies.sqlite", "x");
+  writeFile(dir / "precious", "keep");
+  writeFile(dir / "elsewhere", "keep");
+  ASSERT_EQ(link((dir / "precious").c_str(), (root + "/linked").c_str()), 0);
+  std::filesystem::create_symlink(dir / "elsewhere", root + "/symlink");
+  for (const auto& p : {root + "/stores/a/cookies.sqlite", dir / "precious", dir / "elsewhere"})
+    chmod(p.c_str(), 0644);
+  chmod((root + "/stores").c_str(), 0755);
+  makeTreePrivate(root);
+  EXPECT_EQ(mode(root + "/stores/a/cookies.sqlite"), 0600u);
+  EXPECT_EQ(mode(root + "/stores"), 0700u);
+  EXPECT_EQ(mode(dir / "precious"), 0644u);  // the same file under another name
+  EXPECT_EQ(mode(dir / "elsewhere"), 0644u);
 }
 
 struct DelegateFixture : ::testing::Test {

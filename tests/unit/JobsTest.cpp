@@ -329,15 +329,19 @@ TEST_F(QueueTest, JobsAreStartedReportedOrDropped) {
                                                        {"error", SignInController::kTimeoutError}})
                                            .dump());
 
-  // A second job with the identifier of a running one replaces it; only the second reports.
+  // A second job with the identifier of a running one is refused at once, with a report of
+  // its own; the first runs on and reports too.
   jobs->start(render("d"));
+  const auto offscreen = pages->offscreen.size();
   jobs->start(render("d"));
   ASSERT_EQ(jobs->jobs().size(), 1u);
+  EXPECT_EQ(pages->offscreen.size(), offscreen);
+  EXPECT_EQ(calls.back().body->dump(),
+            jobReport("d", std::nullopt, NativeJobs::kDuplicateError).dump());
   const auto reports = calls.size();
-  pages->offscreen[pages->offscreen.size() - 2].second->fail(false);
-  EXPECT_EQ(calls.size(), reports);
   pages->offscreen.back().second->fail(false);
   EXPECT_EQ(calls.size(), reports + 1);
+  EXPECT_EQ((*calls.back().body)["error"], NativeJobs::kRenderError);
   EXPECT_TRUE(jobs->jobs().empty());
 }
 

@@ -15,7 +15,8 @@ struct Run {
   int announcements = 0;
 };
 
-// Reads, each with whether it emptied the pipe; the end of the output comes after them.
+// Reads, each with whether the output then stays silent for a while; the end of the output
+// comes after them.
 Run feedAll(OutputProcessor& p, const std::vector<std::pair<std::string, bool>>& reads) {
   Run run;
   auto take = [&run](OutputProcessor::Result r) {
@@ -25,7 +26,10 @@ Run feedAll(OutputProcessor& p, const std::vector<std::pair<std::string, bool>>&
       if (!run.ready) run.ready = r.readyUrl;
     }
   };
-  for (const auto& [bytes, drained] : reads) take(p.feed(bytes, drained));
+  for (const auto& [bytes, silence] : reads) {
+    take(p.feed(bytes));
+    if (silence) take(p.silent());
+  }
   take(p.finish());
   return run;
 }
@@ -36,7 +40,7 @@ Run feedAll(OutputProcessor& p, const std::vector<std::string>& chunks) {
 }
 
 // What the output announces, read by read: only the first address the main view may show
-// counts, and an unterminated line counts only once nothing more can follow it.
+// counts, and an unterminated line counts only after silence or at the end.
 TEST(Readiness, AnnouncementsReadByRead) {
   const std::string x100(100, 'x');
   const struct {
@@ -46,9 +50,11 @@ TEST(Readiness, AnnouncementsReadByRead) {
       {{{"starting\nBRIVOK_RE", true}, {"ADY http://127.0.0.1:4100/\n", true}},
        "http://127.0.0.1:4100/"},
       {{{"BRIVOK_READY http://127.0.0.1:4100/", true}}, "http://127.0.0.1:4100/"},
-      // A read that stopped inside the address must not announce a shortened one.
+      // A read that stopped inside the address must not announce a shortened one, even when
+      // the pipe was empty after it: the rest may come in a later write.
       {{{x100 + "\nBRIVOK_READY http://127.0.0.1:4", false}, {"5123/\n", false}},
        "http://127.0.0.1:45123/"},
+      {{{"BRIVOK_READY http://127.0.0.1:56", false}, {"50/\n", false}}, "http://127.0.0.1:5650/"},
       {{{"BRIVOK_READY http://127.0.0.1:7/", false}}, "http://127.0.0.1:7/"},  // then the end
       {{{"BRIVOK_READY not a url\nBRIVOK_READY http://127.0.0.1:1/\n", true},
         {"BRIVOK_READY http://127.0.0.1:2/\n", true}},
