@@ -51,6 +51,15 @@ bool isUrlChar(char c) {
 
 }  // namespace
 
+std::string Url::origin() const {
+  if (!hasAuthority || host.empty()) return {};
+  const std::string s = asciiLower(scheme);
+  std::string out = s + "://" + asciiLower(host);
+  const bool defaultPort = (s == "http" && port == 80) || (s == "https" && port == 443);
+  if (port && !defaultPort) out += ":" + std::to_string(*port);
+  return out;
+}
+
 std::string asciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -19,6 +19,10 @@ struct Url {
   bool hasAuthority = false;  // "//" follows the scheme
 
   static std::optional<Url> parse(std::string_view text);
+
+  // The origin as a page's `location.origin` gives it: scheme and host in lower case, the
+  // port only when it is not the scheme's default. Empty without an authority.
+  std::string origin() const;
 };
 
 std::string asciiLower(std::string_view s);

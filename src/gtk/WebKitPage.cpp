@@ -213,8 +213,10 @@ void WebKitPage::evaluate(const std::string& script, ScriptDone done) {
       (*callback)(std::move(out));
     };
   }
+  // In a script world of the shell's own: the page shares the document with it, but none of
+  // the page's replacements (JSON.stringify, a title getter, the value setter) reach it.
   webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()),
-                                      nullptr, nullptr, nullptr, answered, box);
+                                      kShellWorld, nullptr, nullptr, answered, box);
 }
 
 std::string WebKitPage::url() const {

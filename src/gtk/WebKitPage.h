@@ -40,6 +40,8 @@ class WebKitStore : public WebsiteStore {
 class WebKitPage : public WebPage {
  public:
   static constexpr guint kLoadLimitSeconds = 60;
+  // The script world the shell's own scripts run in, apart from the page's.
+  static constexpr const char* kShellWorld = "brivok-shell";
 
   WebKitPage(WebKitWebView* view, std::shared_ptr<WebsiteStore> store);
   ~WebKitPage() override;

@@ -110,10 +110,23 @@ void PageRenderer::finish() {
     if (!renderer || !renderer->done_) return;
     std::optional<nlohmann::json> outcome;
     if (value && value->is_string()) {
-      outcome = parseJsonObject(value->get_ref<const std::string&>(), kMaxPageBytes);
+      if (auto page = parseJsonObject(value->get_ref<const std::string&>(), kMaxPageBytes)) {
+        outcome = pageDictionary(*page, renderer->page_->url());
+      }
     }
     renderer->deliver(std::move(outcome));
   });
+}
+
+nlohmann::json PageRenderer::pageDictionary(const nlohmann::json& extracted,
+                                            const std::string& address) {
+  // The page has no say in its own report beyond its title and text: the address is the
+  // view's, nothing but strings pass, and no other key is kept.
+  const auto text = [&extracted](const char* key) {
+    const auto* value = stringMember(extracted, key);
+    return value ? *value : std::string();
+  };
+  return {{"title", text("title")}, {"url", address}, {"text", text("text")}};
 }
 
 void PageRenderer::loadFailed(bool cancelled) {

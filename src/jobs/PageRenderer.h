@@ -44,6 +44,9 @@ class PageRenderer : public WebPage::Events, public std::enable_shared_from_this
 
   bool finished() const { return !done_; }
 
+  // The report of a page from what its extraction gave and the view's own address.
+  static nlohmann::json pageDictionary(const nlohmann::json& extracted, const std::string& address);
+
   // WebPage::Events
   void loadFailed(bool cancelled) override;
 

@@ -32,7 +32,9 @@ class WebPage {
   virtual void setEvents(std::weak_ptr<Events> events) = 0;
   // Loads `url`; a load still running after the page-load limit fails.
   virtual void load(const std::string& url) = 0;
-  // Runs `script` in the main frame; `done` (may be empty) runs later, on the main thread.
+  // Runs `script` in the main frame, in a script world of the shell's own: it sees the page's
+  // document but none of the page's own scripts. `done` (may be empty) runs later, on the
+  // main thread.
   virtual void evaluate(const std::string& script, ScriptDone done) = 0;
   virtual std::string url() const = 0;
   virtual std::string title() const = 0;

@@ -1,5 +1,7 @@
 #include "signin/SignInController.h"
 
+#include <algorithm>
+
 #include "core/Json.h"
 #include "core/Url.h"
 #include "signin/SignInData.h"
@@ -7,20 +9,33 @@
 
 namespace brivok {
 
-SignInController::SignInController(std::shared_ptr<EventLoop> loop,
+SignInController::SignInController(std::shared_ptr<EventLoop> loop, const std::string& url,
                                    std::vector<std::string> domains,
                                    std::optional<AutoLogin> autoLogin)
     : loop_(std::move(loop)),
       domains_(std::move(domains)),
       auto_(std::move(autoLogin)),
-      autoDeadline_(loop_->now() + kAutoDeadline) {}
+      autoDeadline_(loop_->now() + kAutoDeadline) {
+  const auto parsed = Url::parse(url);
+  site_ = Site{parsed ? parsed->origin() : std::string(), domains_};
+}
+
+bool SignInController::Site::contains(const std::string& url) const {
+  const auto parsed = Url::parse(url);
+  if (!parsed || parsed->origin().empty()) return false;
+  if (parsed->origin() == origin) return true;
+  const std::string host = asciiLower(parsed->host);
+  return std::any_of(domains.begin(), domains.end(), [&host](const std::string& domain) {
+    return !domain.empty() && isDomainOrSubdomain(host, domain);
+  });
+}
 
 std::shared_ptr<SignInController> SignInController::create(
     SignInWindows& windows, std::shared_ptr<EventLoop> loop, const std::string& url,
     const std::string& title, const std::vector<std::string>& domains, const std::string& key,
     std::optional<AutoLogin> autoLogin) {
-  std::shared_ptr<SignInController> self(
-      new SignInController(std::move(loop), signin::lowerCased(domains), std::move(autoLogin)));
+  std::shared_ptr<SignInController> self(new SignInController(
+      std::move(loop), url, signin::lowerCased(domains), std::move(autoLogin)));
   const std::string storeId = signin::storeIdentifier(key);
   if (self->auto_) {
     // Never shown: nothing of it may wait for a person.
@@ -58,15 +73,25 @@ std::string SignInController::probeScript() {
   return std::string("(() => {") + signin::scripts::kFields + "return !!bvFields().password; })()";
 }
 
-std::string SignInController::fillScript(const std::string& username, const std::string& password) {
+std::string SignInController::fillScript(const std::string& username, const std::string& password,
+                                         const Site& site) {
   std::string values;
   try {
     values = nlohmann::json::array({username, password}).dump();
   } catch (const nlohmann::json::exception&) {
     values = R"(["",""])";  // not UTF-8: nothing that could be typed
   }
-  return std::string("(() => {") + signin::scripts::kFields + "  const [u, p] = " + values +
-         signin::scripts::kFill + "})();";
+  // The page may have moved on since it was looked at: the script itself checks where it
+  // runs, with the document's own address, before it types anything.
+  std::string where;
+  try {
+    where = nlohmann::json::array({site.origin, site.domains}).dump();
+  } catch (const nlohmann::json::exception&) {
+    where = R"(["",[]])";
+  }
+  return std::string("(() => {") + signin::scripts::kFields +
+         "  const [bvOrigin, bvDomains] = " + where + signin::scripts::kOnSite +
+         "  const [u, p] = " + values + signin::scripts::kFill + "})();";
 }
 
 std::string SignInController::addressText(const std::string& url) {
@@ -91,6 +116,11 @@ void SignInController::loginMessage(const std::string& text) {
 }
 
 void SignInController::loadCommitted(const std::string& url) {
+  // A stored login is for its own site only: a page elsewhere ends the sign-in at once.
+  if (auto_ && !finished_ && !site_.contains(url)) {
+    end(std::nullopt, kElsewhereError);
+    return;
+  }
   if (!window_) return;
   const auto parsed = Url::parse(url);
   window_->setAddress(parsed ? parsed->host : std::string());
@@ -101,6 +131,10 @@ void SignInController::finishSignIn() {
   const std::string url = page_->url();
   const std::string title = page_->title();
   std::weak_ptr<SignInController> weak = weak_from_this();
+  if (auto_ && !site_.contains(url)) {
+    end(std::nullopt, kElsewhereError);
+    return;
+  }
   page_->store().readCookies([weak, url, title](std::vector<Cookie> cookies) {
     auto self = weak.lock();
     if (!self || self->finished_) return;
@@ -124,7 +158,12 @@ nlohmann::json SignInController::result(const std::vector<Cookie>& cookies, cons
       kept.push_back(signin::cookieDictionary(cookie));
     }
   }
-  nlohmann::json out = {{"cookies", std::move(kept)}, {"url", url}, {"title", title}};
+  // What a site puts in its address or title may hold the stored password (a login form sent
+  // by GET, a page titled with it); it never leaves the shell in a result.
+  const std::string secret = auto_ ? auto_->password : std::string();
+  nlohmann::json out = {{"cookies", std::move(kept)},
+                        {"url", signin::withoutSecret(url, secret)},
+                        {"title", signin::withoutSecret(title, secret)}};
   if (interactive()) {
     const bool remember = window_->rememberLogin();
     out["remember"] = remember;
@@ -147,6 +186,10 @@ void SignInController::autoStep() {
   }
   if (page_->isLoading()) return;
   if (autoLastStep_ && now - *autoLastStep_ < kAutoSettle) return;
+  if (!site_.contains(page_->url())) {
+    end(std::nullopt, kElsewhereError);
+    return;
+  }
   const bool loginAddress = pattern_->matches(addressText(page_->url()));
   std::weak_ptr<SignInController> weak = weak_from_this();
   page_->evaluate(probeScript(), [weak, loginAddress](std::optional<nlohmann::json> value) {
@@ -164,7 +207,7 @@ void SignInController::decide(bool loginAddress, const std::optional<nlohmann::j
   if (autoSteps_ < kAutoAttempts) {
     ++autoSteps_;
     autoLastStep_ = loop_->now();
-    page_->evaluate(fillScript(auto_->username, auto_->password), nullptr);
+    page_->evaluate(fillScript(auto_->username, auto_->password, site_), nullptr);
     return;
   }
   end(std::nullopt, kAttemptsError);

@@ -40,6 +40,16 @@ class SignInController : public SignInWindow::Events,
       "signing in again didn't finish in time; the site may want a verification code";
   static constexpr const char* kAttemptsError =
       "couldn't finish signing in by itself; the site may want a verification step";
+  static constexpr const char* kElsewhereError =
+      "the sign-in led to another site, one the job doesn't list";
+
+  // Where a stored login may be typed: pages of the job address's origin, and pages on a host
+  // within one of the job's domains.
+  struct Site {
+    std::string origin;                // as Url::origin() gives it
+    std::vector<std::string> domains;  // lower case
+    bool contains(const std::string& url) const;
+  };
 
   static std::shared_ptr<SignInController> create(SignInWindows& windows,
                                                   std::shared_ptr<EventLoop> loop,
@@ -66,10 +76,11 @@ class SignInController : public SignInWindow::Events,
 
   // The page scripts: the capture script of sign-in windows, the password probe, and the
   // script that fills in a login (the values go in as a JSON literal, so no character of
-  // theirs can break out of it) and submits it.
+  // theirs can break out of it) and submits it, only in a page of `site`.
   static std::string captureScript();
   static std::string probeScript();
-  static std::string fillScript(const std::string& username, const std::string& password);
+  static std::string fillScript(const std::string& username, const std::string& password,
+                                const Site& site);
   // What the login pattern is matched against: the address's host followed by its path.
   static std::string addressText(const std::string& url);
 
@@ -83,8 +94,8 @@ class SignInController : public SignInWindow::Events,
   void loadCommitted(const std::string& url) override;
 
  private:
-  SignInController(std::shared_ptr<EventLoop> loop, std::vector<std::string> domains,
-                   std::optional<AutoLogin> autoLogin);
+  SignInController(std::shared_ptr<EventLoop> loop, const std::string& url,
+                   std::vector<std::string> domains, std::optional<AutoLogin> autoLogin);
   void end(const std::optional<nlohmann::json>& result, const std::string& error);
   nlohmann::json result(const std::vector<Cookie>& cookies, const std::string& url,
                         const std::string& title) const;
@@ -95,6 +106,7 @@ class SignInController : public SignInWindow::Events,
   std::shared_ptr<SignInWindow> window_;  // interactive only
   std::shared_ptr<WebPage> page_;
   std::vector<std::string> domains_;
+  Site site_;
   std::map<std::string, std::string> typed_;  // "username", "password"
   std::optional<AutoLogin> auto_;
   std::unique_ptr<LoginPattern> pattern_;

@@ -97,6 +97,55 @@ std::string addressLabel(const std::string& url) {
   return url;
 }
 
+std::string withoutSecret(std::string_view text, std::string_view secret) {
+  if (secret.empty()) return std::string(text);
+  const auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  // Ranges of `text` that spell the secret, found in three readings of it: as it stands,
+  // percent-decoded, and percent-decoded with "+" read as a space.
+  std::vector<std::pair<std::size_t, std::size_t>> hidden;
+  std::string decoded;
+  std::vector<std::size_t> from;  // where each decoded byte starts in `text`
+  for (int reading = 0; reading < 3; ++reading) {
+    decoded.clear();
+    from.clear();
+    for (std::size_t i = 0; i < text.size();) {
+      from.push_back(i);
+      int high = 0, low = 0;
+      if (reading > 0 && text[i] == '%' && i + 2 < text.size() &&
+          (high = hexValue(text[i + 1])) >= 0 && (low = hexValue(text[i + 2])) >= 0) {
+        decoded.push_back(static_cast<char>(high * 16 + low));
+        i += 3;
+      } else {
+        decoded.push_back(reading == 2 && text[i] == '+' ? ' ' : text[i]);
+        i += 1;
+      }
+    }
+    from.push_back(text.size());
+    for (std::size_t at = decoded.find(secret); at != std::string::npos;
+         at = decoded.find(secret, at + 1)) {
+      hidden.emplace_back(from[at], from[at + secret.size()]);
+    }
+  }
+  if (hidden.empty()) return std::string(text);
+  std::sort(hidden.begin(), hidden.end());
+  std::string out;
+  std::size_t done = 0;
+  for (const auto& [begin, end] : hidden) {
+    if (end <= done) continue;
+    if (begin >= done) {
+      out.append(text.substr(done, begin - done));
+      out.append(kSecretMask);
+    }
+    done = end;  // overlapping ranges share one mask
+  }
+  out.append(text.substr(done));
+  return out;
+}
+
 }  // namespace brivok::signin
 
 namespace brivok::signin {

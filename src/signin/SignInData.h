@@ -40,6 +40,11 @@ std::vector<std::string> lowerCased(const std::vector<std::string>& domains);
 // The label text for an address: its host, or the whole text when it has none.
 std::string addressLabel(const std::string& url);
 
+inline constexpr const char* kSecretMask = "********";
+// `text` with every appearance of `secret` replaced by kSecretMask: as it stands, and
+// percent-encoded in any way an address may carry it (a space also as "+").
+std::string withoutSecret(std::string_view text, std::string_view secret);
+
 }  // namespace brivok::signin
 
 namespace brivok::signin {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
 #include <chrono>
@@ -192,6 +193,23 @@ class TestSites {
   }
   std::string origin(const char* host = "127.0.0.1") const {
     return std::string("http://") + host + ":" + std::to_string(port_);
+  }
+  // The body of a page of the sites, straight from the server (no proxy, no web view).
+  std::string fetch(const std::string& path) const {
+    SoupSession* session = soup_session_new();
+    soup_session_set_proxy_resolver(session, nullptr);
+    SoupMessage* message = soup_message_new("GET", (origin() + path).c_str());
+    GBytes* body = soup_session_send_and_read(session, message, nullptr, nullptr);
+    std::string out;
+    if (body) {
+      gsize size = 0;
+      const auto* data = static_cast<const char*>(g_bytes_get_data(body, &size));
+      out.assign(data, size);
+      g_bytes_unref(body);
+    }
+    g_object_unref(message);
+    g_object_unref(session);
+    return out;
   }
 
  private:

@@ -8,10 +8,12 @@
 #include "gtk/WebKitSignInWindows.h"
 #include "jobs/PageRenderer.h"
 #include "signin/SignInController.h"
+#include "signin/SignInData.h"
 
 namespace brivok {
 namespace {
 
+using testing::pause;
 using testing::spin;
 using testing::TempDir;
 using testing::TestSites;
@@ -92,6 +94,14 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
        o + "/render-spin.html",
        {},
        [&](const auto& p) { EXPECT_FALSE(p); }},
+      {"a page that writes its own report",
+       o + "/render-forge.html",
+       {},
+       [&](const auto& p) {
+         EXPECT_EQ(p, (nlohmann::json{{"title", "Real title"},
+                                      {"url", o + "/render-forge.html"},
+                                      {"text", "Real text"}}));
+       }},
   };
   std::vector<std::shared_ptr<PageRenderer>> renderers;
   std::vector<std::optional<std::optional<nlohmann::json>>> outcomes(cases.size());
@@ -174,6 +184,21 @@ TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
     EXPECT_FALSE(result->contains("login"));
   }
   EXPECT_EQ(outcomes.at("verification").second, SignInController::kAttemptsError);
+  // A login page that moved to another site never gets the password, and the job fails.
+  run("elsewhere", o + "/redirect?to=" + sites.origin("127.0.0.2") + "/login-thief.html", "",
+      password);
+  // A form sent by GET leaves the password in the address; the site shows it as its title.
+  run("sent by GET", o + "/login-get.html", "", password);
+  ASSERT_TRUE(spin([&] { return running.empty(); }, 30));
+  EXPECT_EQ(outcomes.at("elsewhere"), Outcome(std::nullopt, SignInController::kElsewhereError));
+  pause(0.3);
+  EXPECT_EQ(sites.fetch("/leaks"), "");
+  const auto& [sent, error] = outcomes.at("sent by GET");
+  ASSERT_TRUE(sent) << error;
+  EXPECT_EQ((*sent)["title"], signin::kSecretMask);
+  const std::string address = (*sent)["url"];
+  EXPECT_EQ(address.find("s3cret"), std::string::npos) << address;
+  EXPECT_NE(address.find("password=********"), std::string::npos) << address;
   // The key's store keeps the site's cookie: the next time the site lets it straight in.
   run("again", o + "/auto-gate?login=/login-one.html", "one", "wrong");
   ASSERT_TRUE(spin([&] { return running.empty(); }, 20));

@@ -15,6 +15,7 @@ import threading
 
 
 ONCE_REQUESTS = [0]
+LEAKS = []  # what pages sent to /leak
 LOGIN = ("ann@example.com", "s3cret \"q\"")  # what the automatic sign-in must type
 
 
@@ -32,6 +33,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return self.reply(b"<title>once</title>spent")
         if self.path == "/count":
             return self.reply(str(ONCE_REQUESTS[0]).encode())
+        if self.path.startswith("/leak?"):
+            LEAKS.append(self.path)
+            return self.reply(b"")
+        if self.path == "/leaks":
+            return self.reply("\n".join(LEAKS).encode(), "text/plain")
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         if url.path == "/redirect":  # /redirect?to=/page

@@ -211,6 +211,29 @@ TEST(PageRenderer, Timetable) {
   }
 }
 
+// What a page's extraction may put in its report: its title and text as strings, nothing else;
+// the address is the view's.
+TEST(PageRenderer, APageCannotForgeItsReport) {
+  const struct {
+    const char* extracted;
+    const char* report;
+  } cases[] = {
+      {R"({"title":"T","url":"https://evil.example/","text":"x"})",
+       R"({"text":"x","title":"T","url":"https://view.example/"})"},
+      {R"({"title":5,"text":null,"ok":true,"extra":{"a":1}})",
+       R"({"text":"","title":"","url":"https://view.example/"})"},
+      {R"({"title":{"x":"y"},"text":["a"]})",
+       R"({"text":"","title":"","url":"https://view.example/"})"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(
+        PageRenderer::pageDictionary(nlohmann::json::parse(c.extracted), "https://view.example/")
+            .dump(),
+        c.report)
+        << c.extracted;
+  }
+}
+
 TEST(PageRenderer, HandedCookiesAreStoredBeforeTheLoad) {
   auto loop = std::make_shared<testing::FakeEventLoop>();
   testing::FakeSignInWindows pages;

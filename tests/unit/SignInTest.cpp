@@ -204,13 +204,13 @@ TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
 }
 
 TEST(AutoSignIn, ScriptsCarryTheLoginAsALiteral) {
-  const auto fill = SignInController::fillScript("a\"n'n\\\n</script>", "p\u00e9");
+  const SignInController::Site site{"https://a.example", {"a.example"}};
+  const auto fill = SignInController::fillScript("a\"n'n\\\n</script>", "p\u00e9", site);
   EXPECT_NE(fill.find(R"(  const [u, p] = ["a\"n'n\\\n</script>","p)"), std::string::npos);
-  EXPECT_EQ(fill.rfind("(() => {", 0), 0u);
-  EXPECT_EQ(fill.substr(fill.size() - 5), "})();");
-  EXPECT_NE(SignInController::fillScript("\xff", "x").find(R"(const [u, p] = ["",""])"),
+  EXPECT_NE(fill.find(R"(const [bvOrigin, bvDomains] = ["https://a.example",["a.example"]])"),
             std::string::npos);
-  EXPECT_TRUE(SignInController::probeScript().ends_with("return !!bvFields().password; })()"));
+  EXPECT_NE(SignInController::fillScript("\xff", "x", site).find(R"(const [u, p] = ["",""])"),
+            std::string::npos);
   EXPECT_EQ(SignInController::addressText("https://Acc.Example.com:8443/a%20b/Login?next=/x#f"),
             "Acc.Example.com/a b/Login");
   EXPECT_EQ(SignInController::addressText("not a url"), "");
@@ -267,7 +267,7 @@ TEST(AutoSignIn, Timetable) {
        "", 2.0, 0},
       {"a pattern that backtracks without end matches nothing", "(a+)+$",
        [&](int) {
-         return Site{"https://x.example/" + big + "!", false, "yes"};
+         return Site{"https://x.example.com/" + big + "!", false, "yes"};
        },
        "", 2.0, 0},
       {"a probe that fails counts as no password", "nomatch",
@@ -275,6 +275,17 @@ TEST(AutoSignIn, Timetable) {
          return Site{loginPage.url, false, std::nullopt};
        },
        "", 2.0, 0},
+      // A stored login is typed on its own site only, and never ends anywhere else with a result.
+      {"a login page on another site", "login",
+       [&](int) {
+         return Site{"https://login.example.net/signin", false, true};
+       },
+       SignInController::kElsewhereError, 2.0, 0},
+      {"lets in on another site", "login",
+       [&](int f) {
+         return f ? Site{"https://example.com.evil.org/home", false, false} : loginPage;
+       },
+       SignInController::kElsewhereError, 6.0, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -312,6 +323,84 @@ TEST(AutoSignIn, Timetable) {
     EXPECT_LE(controller->autoSteps(), SignInController::kAutoAttempts);
     EXPECT_TRUE(page.closed);  // its web process goes with it
     EXPECT_EQ(loop->pendingTimers(), 0u);
+  }
+}
+
+TEST(AutoSignIn, TheStoredLoginStaysWithItsSite) {
+  auto loop = std::make_shared<testing::FakeEventLoop>();
+  FakeSignInWindows windows;
+  std::vector<std::pair<std::optional<nlohmann::json>, std::string>> endings;
+  const auto make = [&](std::vector<std::string> domains) {
+    auto c = SignInController::create(windows, loop, "http://127.0.0.1:8000/login", "",
+                                      std::move(domains), "",
+                                      SignInController::AutoLogin{"u", "pa ss&1", "login"});
+    c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
+      endings.emplace_back(r, e);
+    };
+    return c;
+  };
+  // Where the login may be typed: the job address's origin, or a host within a listed domain.
+  auto c = make({"Example.com"});
+  const struct {
+    const char* url;
+    bool on;
+  } places[] = {
+      {"http://127.0.0.1:8000/other", true},
+      {"http://127.0.0.1:8001/login", false},
+      {"https://127.0.0.1:8000/login", false},
+      {"http://127.0.0.2:8000/login", false},
+      {"https://id.example.com/", true},
+      {"https://EXAMPLE.com:444/", true},
+      {"https://notexample.com/", false},
+      {"https://example.com.evil.org/", false},
+      {"about:blank", false},
+      {"data:text/html,x", false},
+  };
+  for (const auto& p : places) {
+    EXPECT_EQ(SignInController::Site({"http://127.0.0.1:8000", {"example.com"}}).contains(p.url),
+              p.on)
+        << p.url;
+  }
+  // A page elsewhere ends the sign-in as soon as it commits.
+  c->loadCommitted("http://127.0.0.1:8000/login");
+  EXPECT_TRUE(endings.empty());
+  c->loadCommitted("http://127.0.0.2:8000/login");
+  ASSERT_EQ(endings.size(), 1u);
+  EXPECT_EQ(endings[0].second, SignInController::kElsewhereError);
+  EXPECT_FALSE(endings[0].first);
+
+  // The password never leaves in a result: neither in the address a GET form left nor in a
+  // title the site set, plain or encoded.
+  auto d = make({});
+  auto& page = *windows.offscreen.back().second;
+  page.currentUrl = "http://127.0.0.1:8000/home?u=u&p=pa+ss%261&q=pa%20ss%261";
+  page.currentTitle = "Welcome pa ss&1";
+  d->finishSignIn();
+  page.cookies->deliverCookies({});
+  ASSERT_EQ(endings.size(), 2u);
+  ASSERT_TRUE(endings[1].first);
+  EXPECT_EQ((*endings[1].first)["url"], "http://127.0.0.1:8000/home?u=u&p=********&q=********");
+  EXPECT_EQ((*endings[1].first)["title"], "Welcome ********");
+}
+
+TEST(AutoSignIn, ASecretIsMaskedHoweverAnAddressEncodesIt) {
+  const struct {
+    const char* text;
+    const char* secret;
+    const char* masked;
+  } cases[] = {
+      {"a=s3cret&b=1", "s3cret", "a=********&b=1"},
+      {"a=%73%33cret", "s3cret", "a=********"},
+      {"a=%E2%82%ACuro+x", "\u20acuro x", "a=********"},
+      {"a=%e2%82%acuro%20x", "\u20acuro x", "a=********"},
+      {"s3cret s3cret", "s3cret", "******** ********"},
+      {"aaaa", "aa", "********"},  // overlapping finds share one mask
+      {"nothing here", "s3cret", "nothing here"},
+      {"empty secret", "", "empty secret"},
+      {"cut %7", "%7", "cut ********"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(signin::withoutSecret(c.text, c.secret), c.masked) << c.text;
   }
 }
 
