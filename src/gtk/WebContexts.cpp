@@ -1,6 +1,26 @@
 #include "gtk/WebContexts.h"
 
 namespace brivok {
+namespace {
+
+gboolean refuseDestination(WebKitDownload* download, gchar*, gpointer) {
+  webkit_download_cancel(download);
+  return TRUE;
+}
+
+void refuseDownloads(WebKitWebContext* context) {
+  g_signal_connect(context, "download-started",
+                   G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
+                     // Asked again before a destination is chosen, in case the cancel is
+                     // not yet in effect there.
+                     g_signal_connect(download, "decide-destination", G_CALLBACK(refuseDestination),
+                                      nullptr);
+                     webkit_download_cancel(download);
+                   }),
+                   nullptr);
+}
+
+}  // namespace
 
 WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::string& cacheDir) {
   WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
@@ -10,6 +30,13 @@ WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::st
       webkit_website_data_manager_get_cookie_manager(manager),
       (dataDir + "/cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   g_object_unref(manager);  // the context holds it from here on
+  refuseDownloads(context);
+  return context;
+}
+
+WebKitWebContext* newEphemeralContext() {
+  WebKitWebContext* context = webkit_web_context_new_ephemeral();
+  refuseDownloads(context);
   return context;
 }
 

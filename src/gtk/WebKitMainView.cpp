@@ -5,12 +5,13 @@
 #include "bridge/NavigationPolicy.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
+#include "gtk/WebContexts.h"
 
 namespace brivok {
 
 WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage)
     : onMessage_(std::move(onMessage)) {
-  context_ = webkit_web_context_new_ephemeral();
+  context_ = newEphemeralContext();
   content_ = webkit_user_content_manager_new();
   g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",

@@ -400,7 +400,7 @@ std::size_t WebKitSignInWindows::idleOffscreenPages() const {
 
 std::shared_ptr<WebKitStore> WebKitSignInWindows::store(const std::string& storeId) {
   if (storeId.empty()) {
-    WebKitWebContext* context = webkit_web_context_new_ephemeral();
+    WebKitWebContext* context = newEphemeralContext();
     auto store = std::make_shared<WebKitStore>(context);
     g_object_unref(context);
     return store;

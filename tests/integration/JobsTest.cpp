@@ -88,6 +88,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
        {{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}, {"path", "/"}}},
        [&](const auto& p) { EXPECT_EQ(text(p), "sid=42"); }},
       {"a download", o + "/download", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
+      {"a page that saves files", o + "/render-download.html", {}, [&](const auto&) {}},
       {"a refused port", "http://127.0.0.1:1/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
       {"no such host", "http://nowhere.invalid/", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
       {"a script that never yields",
