@@ -27,6 +27,8 @@ namespace brivok {
 namespace {
 
 constexpr auto kStopGrace = std::chrono::milliseconds(5000);
+// How long a stop waits for the output still in the pipe to reach the log.
+constexpr auto kLogSettle = std::chrono::milliseconds(500);
 constexpr auto kExitPollInterval = std::chrono::milliseconds(200);
 
 bool isExecutableFile(const std::string& path) {
@@ -413,14 +415,13 @@ void Backend::stop() {
 
   kill(-child, SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+  bool ended = false;
   for (;;) {
     int status = 0;
     const pid_t waited = waitpid(child, &status, WNOHANG);
     if (waited == child || (waited < 0 && errno != EINTR)) {
-      kill(-child, SIGKILL);  // whatever else is left of its group
-      killDescendants(token_);
-      if (pidfd >= 0) close(pidfd);
-      return;
+      ended = true;
+      break;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -432,10 +433,12 @@ void Backend::stop() {
       usleep(50000);
     }
   }
-  kill(-child, SIGKILL);
-  reap(child);
+  kill(-child, SIGKILL);  // whatever else is left of its group
+  if (!ended) reap(child);
   killDescendants(token_);
   if (pidfd >= 0) close(pidfd);
+  // Its last words reach the log before the shell may end.
+  if (reader_) reader_->awaitEnd(kLogSettle);
 }
 
 }  // namespace brivok

@@ -32,6 +32,11 @@ OutputReader::~OutputReader() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
+void OutputReader::awaitEnd(std::chrono::milliseconds limit) {
+  std::unique_lock lock(endMutex_);
+  endSeen_.wait_for(lock, limit, [this] { return ended_; });
+}
+
 void OutputReader::writeLog(std::string_view text) {
   if (logFd_ < 0) return;
   const char* p = text.data();
@@ -85,6 +90,11 @@ void OutputReader::run() {
   // The child's standard error keeps its own descriptor of the log.
   if (logFd_ >= 0) close(logFd_);
   logFd_ = -1;
+  {
+    std::lock_guard lock(endMutex_);
+    ended_ = true;
+  }
+  endSeen_.notify_all();
 }
 
 }  // namespace brivok

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,6 +20,8 @@ class OutputReader {
                std::function<void(const std::string& url)> announced);
   // Wakes and joins the thread; output still unread is dropped.
   ~OutputReader();
+  // Waits, at most `limit`, until the output has ended and everything read is in the log.
+  void awaitEnd(std::chrono::milliseconds limit);
   OutputReader(const OutputReader&) = delete;
   OutputReader& operator=(const OutputReader&) = delete;
 
@@ -31,6 +36,9 @@ class OutputReader {
   int wakeFd_;
   OutputProcessor processor_;
   std::function<void(const std::string&)> announced_;
+  std::mutex endMutex_;
+  std::condition_variable endSeen_;
+  bool ended_ = false;  // guarded by endMutex_
   std::thread thread_;
 };
 

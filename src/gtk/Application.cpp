@@ -2,6 +2,8 @@
 
 #include <glib-unix.h>
 
+#include <unistd.h>
+
 #include <csignal>
 
 #include "app/SettingsFile.h"
@@ -217,8 +219,23 @@ void Application::saveFrame() {
 gboolean Application::quitOnSignal(gpointer data) {
   auto* self = static_cast<Application*>(data);
   self->saveFrame();
+  if (g_main_depth() > 1) {
+    // A modal dialog runs a loop of its own (a page's print dialog, a file chooser): the
+    // application's loop would end only once the dialog closed, if ever. Stop the backend
+    // and end here; the settings are already on disk.
+    self->stopBackend();
+    _exit(0);
+  }
   g_application_quit(G_APPLICATION(self->app_));
   return G_SOURCE_CONTINUE;
+}
+
+void Application::stopBackend() {
+  if (delegate_) {
+    delegate_->willTerminate();
+  } else if (backend_) {
+    backend_->stop();  // started, but quit before the window came up
+  }
 }
 
 void Application::shutdown(GtkApplication*, gpointer data) {
@@ -227,11 +244,7 @@ void Application::shutdown(GtkApplication*, gpointer data) {
     self->loop_->cancel(std::exchange(self->frameSave_, 0));
     self->saveFrame();
   }
-  if (self->delegate_) {
-    self->delegate_->willTerminate();
-  } else if (self->backend_) {
-    self->backend_->stop();  // started, but quit before the window came up
-  }
+  self->stopBackend();
 }
 
 }  // namespace brivok

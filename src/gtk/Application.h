@@ -40,6 +40,7 @@ class Application {
 
   void launch();
   void saveFrame();
+  void stopBackend();
 
   Paths paths_;
   mode_t childUmask_;

@@ -16,4 +16,8 @@ WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::st
 // A context that keeps nothing once it is let go. The caller owns it.
 WebKitWebContext* newEphemeralContext();
 
+// Loads of this machine's addresses in `context` never go through a proxy, whatever the
+// environment or the desktop says; every other address follows the user's proxy settings.
+void keepLoopbackDirect(WebKitWebContext* context);
+
 }  // namespace brivok

@@ -12,6 +12,7 @@ namespace brivok {
 WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage)
     : onMessage_(std::move(onMessage)) {
   context_ = newEphemeralContext();
+  keepLoopbackDirect(context_);
   content_ = webkit_user_content_manager_new();
   g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",

@@ -268,6 +268,24 @@ gboolean denyPermission(WebKitWebView*, WebKitPermissionRequest* request, gpoint
   return TRUE;
 }
 
+// Requests for something on screen that no one would see: refused, so nothing opens a
+// window (a print dialog runs modal, holding the whole shell) or waits for a person.
+gboolean refuse(WebKitWebView*, gpointer) {
+  return TRUE;
+}
+gboolean refuseColor(WebKitWebView*, WebKitColorChooserRequest* request, gpointer) {
+  webkit_color_chooser_request_cancel(request);
+  return TRUE;
+}
+gboolean refuseMenu(WebKitWebView*, WebKitOptionMenu* menu, GdkEvent*, GdkRectangle*, gpointer) {
+  webkit_option_menu_close(menu);
+  return TRUE;
+}
+gboolean refuseAuthentication(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer) {
+  webkit_authentication_request_cancel(request);
+  return TRUE;
+}
+
 gboolean offscreenPolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
                          WebKitPolicyDecisionType type, gpointer inPlace) {
   if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
@@ -319,6 +337,13 @@ std::shared_ptr<WebKitPage> WebKitPage::offscreen(WebKitWebContext* context,
   g_signal_connect(view, "script-dialog", G_CALLBACK(answerAtOnce), nullptr);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(refuseFiles), nullptr);
   g_signal_connect(view, "permission-request", G_CALLBACK(denyPermission), nullptr);
+  g_signal_connect(view, "print", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(view, "context-menu", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(view, "enter-fullscreen", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(view, "show-notification", G_CALLBACK(refuse), nullptr);
+  g_signal_connect(view, "run-color-chooser", G_CALLBACK(refuseColor), nullptr);
+  g_signal_connect(view, "show-option-menu", G_CALLBACK(refuseMenu), nullptr);
+  g_signal_connect(view, "authenticate", G_CALLBACK(refuseAuthentication), nullptr);
   g_signal_connect(view, "decide-policy", G_CALLBACK(offscreenPolicy),
                    GINT_TO_POINTER(options.newWindowsInPlace));
   // Mapped at its size in a window that is never shown: the page sees itself as visible,

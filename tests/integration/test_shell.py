@@ -4,6 +4,7 @@ Usage: test_shell.py PATH_TO_BRIVOK
 """
 
 import http.client
+import http.server
 import json
 import os
 import shutil
@@ -11,11 +12,13 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
 
 BINARY = None
+FAKE_BACKEND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_backend", "brivok_cli")
 
 
 def processes():
@@ -161,6 +164,61 @@ class Shell:
         return self.proc.returncode if self.proc else None
 
 
+def fake_install(root):
+    """The shell laid out with the stand-in backend in place of the reference one."""
+    prefix = os.path.join(root, "fake")
+    os.makedirs(os.path.join(prefix, "bin"))
+    binary = os.path.join(prefix, "bin", "brivok")
+    try:
+        os.link(BINARY, binary)
+    except OSError:
+        shutil.copy2(BINARY, binary)
+    built = os.path.join(os.path.dirname(os.path.dirname(BINARY)), "share", "brivok")
+    share = os.path.join(prefix, "share", "brivok")
+    os.makedirs(os.path.join(share, "app"))
+    for name in ("python", "site-packages"):
+        os.symlink(os.path.join(built, name), os.path.join(share, name))
+    os.symlink(FAKE_BACKEND, os.path.join(share, "app", "brivok_cli"))
+    return binary
+
+
+class RecordingProxy:
+    """An HTTP proxy on a free port that answers every request itself and notes its address."""
+
+    def __init__(self):
+        self.seen = []
+        seen = self.seen
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, format, *args):
+                pass
+
+            def answer(self):
+                seen.append(self.path)
+                body = b"<p>via proxy</p>"
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            do_GET = do_POST = answer
+
+            def do_CONNECT(self):
+                seen.append("CONNECT " + self.path)
+                self.send_response(502)
+                self.end_headers()
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, args=(0.1,), daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
 class ShellTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="brivok-shell-")
@@ -192,6 +250,58 @@ class ShellTest(unittest.TestCase):
                 self.assertEqual(shell.stop(sig), 0)
                 self.assertEqual([p for p in processes() if p[1] == group], [])
                 self.assertIn("Brivok backend stopped.", shell.log())
+
+    def fake_shell(self, page, **env):
+        """A shell with the stand-in backend serving `page`; its requests are noted in a file."""
+        shell = self.shell()
+        shell.binary = fake_install(self.root) if not os.path.exists(
+            os.path.join(self.root, "fake")) else os.path.join(self.root, "fake", "bin", "brivok")
+        shell.requests = os.path.join(self.root, "requests-%d.txt" % len(self.shells))
+        shell.env.update(FAKE_PAGE=page, FAKE_REQUESTS=shell.requests, **env)
+        return shell
+
+    def test_signals_end_the_shell_while_a_page_holds_a_modal_dialog(self):
+        # A page's print dialog runs a loop of its own: quitting must not wait for it.
+        page = "<title>Fake</title><script>setTimeout(() => print(), 200)</script>"
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                shell = self.fake_shell(page).start()
+                found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                        "^Print$"], capture_output=True, text=True,
+                                       env=shell.env, timeout=30)
+                self.assertTrue(found.stdout.split(), "no print dialog came up")
+                backends = shell.backends()
+                self.assertEqual(len(backends), 1)
+                started = time.monotonic()
+                self.assertEqual(shell.stop(sig, timeout=10), 0)
+                self.assertLess(time.monotonic() - started, 6.5)
+                self.assertEqual([p for p in processes() if p[1] == backends[0][1]], [])
+
+    def test_the_backend_is_reached_directly_whatever_the_proxy_settings(self):
+        proxy = RecordingProxy()
+        self.addCleanup(proxy.close)
+        page = ("<title>Fake</title><script>fetch('/api/ping', {credentials: 'same-origin'})"
+                "</script><iframe src='http://outside.invalid/frame'></iframe>")
+        shell = self.fake_shell(page, http_proxy=proxy.url, https_proxy=proxy.url,
+                                all_proxy=proxy.url, HTTP_PROXY=proxy.url, no_proxy="",
+                                NO_PROXY="")
+
+        def requests():
+            try:
+                with open(shell.requests) as f:
+                    return f.read().splitlines()
+            except OSError:
+                return []
+        shell.start()
+        # The page, and its own call with the session cookie the page got, came straight here.
+        self.assertTrue(wait_for(lambda: "GET /api/ping cookie" in requests(), 30), requests())
+        self.assertIn("GET / -", requests())
+        # An outside frame still follows the user's proxy, as a browser would.
+        self.assertTrue(wait_for(lambda: any("outside.invalid" in p for p in proxy.seen), 20),
+                        proxy.seen)
+        self.assertFalse([p for p in proxy.seen if "127.0.0.1" in p or "localhost" in p],
+                         proxy.seen)
+        self.assertEqual(shell.stop(), 0)
 
     def test_preferences_and_window_frame_survive_a_restart_and_corrupt_settings_are_kept_aside(self):
         shell = self.shell()

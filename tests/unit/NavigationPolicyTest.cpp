@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeEventLoop.h"
+#include "bridge/LoopbackProxy.h"
 #include "bridge/NavigationPolicy.h"
 #include "bridge/RateLimitedOpener.h"
 
@@ -69,6 +70,62 @@ TEST(RateLimitedOpener, ABurstThenOneEveryTwoSeconds) {
   loop->advance(std::chrono::seconds(60));
   for (int i = 0; i < 10; ++i) opener.open("https://a.example/");
   EXPECT_EQ(inner->opened.size(), 9u);
+}
+
+// The user's proxies written out with this machine reached directly; nothing where there is
+// no proxy, or one the shell cannot write out.
+TEST(LoopbackProxy, TheUsersProxiesWithThisMachineDirect) {
+  using Env = std::map<std::string, std::string>;
+  const auto loopback = [](std::vector<std::string> hosts) {
+    hosts.insert(hosts.end(), kLoopbackHosts.begin(), kLoopbackHosts.end());
+    return hosts;
+  };
+  DesktopProxy manual;
+  manual.mode = "manual";
+  manual.httpHost = "p.corp";
+  manual.httpPort = 8080;
+  manual.socksHost = "s.corp";
+  manual.socksPort = 1080;
+  manual.ignoreHosts = {"intra.corp"};
+  DesktopProxy automatic;
+  automatic.mode = "auto";
+  DesktopProxy none;
+  none.mode = "none";
+  const struct {
+    const char* name;
+    Env env;
+    std::optional<DesktopProxy> desktop;
+    std::optional<ProxyChoice> expected;
+  } cases[] = {
+      {"no proxy anywhere", {}, none, std::nullopt},
+      {"http only, without a scheme",
+       {{"http_proxy", " proxy:3128 "}},
+       std::nullopt,
+       ProxyChoice{"", {{"http", "http://proxy:3128"}}, loopback({})}},
+      {"upper case and all_proxy",
+       {{"HTTPS_PROXY", "http://p:1"},
+        {"ALL_PROXY", "socks5://s:2"},
+        {"no_proxy", " a.example , .b ,"}},
+       none,
+       ProxyChoice{"socks5://s:2", {{"https", "http://p:1"}}, loopback({"a.example", ".b"})}},
+      {"no_proxy * turns every proxy off",
+       {{"http_proxy", "p:1"}, {"NO_PROXY", "*"}},
+       none,
+       std::nullopt},
+      {"the desktop's manual settings",
+       {{"http_proxy", "env:1"}},
+       manual,
+       ProxyChoice{
+           "socks://s.corp:1080", {{"http", "http://p.corp:8080"}}, loopback({"intra.corp"})}},
+      {"a configuration script is left to the desktop",
+       {{"http_proxy", "p:1"}},
+       automatic,
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(proxiesKeepingLoopbackDirect(c.env, c.desktop), c.expected);
+  }
 }
 
 }  // namespace
