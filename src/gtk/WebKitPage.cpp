@@ -106,11 +106,7 @@ WebKitPage::~WebKitPage() {
       webkit_web_view_stop_loading(view_);
       webkit_web_view_terminate_web_process(view_);
     }
-    if (recycle_) {
-      recycle_(host_, view_);
-    } else {
-      destroyWhenIdle(host_);
-    }
+    destroyWhenIdle(host_);
   }
   g_object_unref(view_);
 }
@@ -282,7 +278,8 @@ gboolean refuseMenu(WebKitWebView*, WebKitOptionMenu* menu, GdkEvent*, GdkRectan
   return TRUE;
 }
 gboolean refuseAuthentication(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer) {
-  webkit_authentication_request_cancel(request);
+  // Goes on without credentials: the site's own answer to that is the page.
+  webkit_authentication_request_authenticate(request, nullptr);
   return TRUE;
 }
 
@@ -353,11 +350,6 @@ std::shared_ptr<WebKitPage> WebKitPage::offscreen(WebKitWebContext* context,
   gtk_widget_set_size_request(GTK_WIDGET(view), options.width, options.height);
   gtk_container_add(GTK_CONTAINER(host), GTK_WIDGET(view));
   gtk_widget_show_all(host);
-  return reuse(host, view, std::move(store));
-}
-
-std::shared_ptr<WebKitPage> WebKitPage::reuse(GtkWidget* host, WebKitWebView* view,
-                                              std::shared_ptr<WebsiteStore> store) {
   auto page = std::make_shared<WebKitPage>(view, std::move(store));
   page->host_ = host;
   return page;

@@ -59,19 +59,11 @@ class WebKitPage : public WebPage {
 
   WebKitWebView* view() const { return view_; }
 
-  // Who takes the never-shown window and its view when the page is let go, its web process
-  // ended; without one the window is destroyed.
-  using Recycle = std::function<void(GtkWidget* host, WebKitWebView* view)>;
-  void setRecycle(Recycle recycle) { recycle_ = std::move(recycle); }
-
   // A page in a window that is never shown (the engine renders it as if on screen), with
   // nothing that waits for a person: see OffscreenPageOptions.
   static std::shared_ptr<WebKitPage> offscreen(WebKitWebContext* context,
                                                std::shared_ptr<WebsiteStore> store,
                                                const OffscreenPageOptions& options);
-  // A new page on a view that an earlier off-screen page left, in its window.
-  static std::shared_ptr<WebKitPage> reuse(GtkWidget* host, WebKitWebView* view,
-                                           std::shared_ptr<WebsiteStore> store);
 
  private:
   static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
@@ -88,7 +80,6 @@ class WebKitPage : public WebPage {
   bool gaveUp_ = false;       // the limit stopped the load: its cancellation is a failure
   bool closed_ = false;
   GtkWidget* host_ = nullptr;  // (owned) the never-shown window, for off-screen pages
-  Recycle recycle_;
 };
 
 }  // namespace brivok

@@ -1,6 +1,5 @@
 #include "gtk/WebKitSignInWindows.h"
 
-#include <deque>
 #include <vector>
 
 #include "gtk/PagePolicy.h"
@@ -310,109 +309,76 @@ void GtkSignInWindow::removeLoginChannel() {
 
 }  // namespace
 
-// Views of never-shown pages, each in its window, waiting for a page of the same store and
-// shape. As many wait as jobs may run at once; older ones are destroyed.
-struct WebKitSignInWindows::OffscreenPool {
-  static constexpr std::size_t kMaxIdle = 4;
-  struct Idle {
-    OffscreenPageOptions shape;
-    std::shared_ptr<WebKitStore> store;
-    GtkWidget* host;
-    WebKitWebView* view;
-  };
-  std::deque<Idle> idle;
+WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir,
+                                         std::chrono::seconds idleLinger)
+    : dataDir_(std::move(dataDir)), cacheDir_(std::move(cacheDir)), idleLinger_(idleLinger) {}
 
-  ~OffscreenPool() {
-    for (auto& i : idle) gtk_widget_destroy(i.host);
-  }
-  static bool sameShape(const OffscreenPageOptions& a, const OffscreenPageOptions& b) {
-    return a.storeId == b.storeId && a.width == b.width && a.height == b.height &&
-           a.newWindowsInPlace == b.newWindowsInPlace;
-  }
-  void keep(Idle entry) {
-    if (idle.size() >= kMaxIdle) {
-      gtk_widget_destroy(idle.front().host);
-      idle.pop_front();
-    }
-    idle.push_back(std::move(entry));
-  }
-  std::optional<Idle> take(const OffscreenPageOptions& shape) {
-    for (auto it = idle.begin(); it != idle.end(); ++it) {
-      if (sameShape(it->shape, shape)) {
-        Idle found = std::move(*it);
-        idle.erase(it);
-        return found;
-      }
-    }
-    return std::nullopt;
-  }
-
-  // Takes back a page's view once nothing of the page is left in it: a throw-away store is
-  // emptied first, so the next page starts as on a fresh one.
-  static void giveBack(std::weak_ptr<OffscreenPool> pool, Idle entry) {
-    struct Pending {
-      std::weak_ptr<OffscreenPool> pool;
-      Idle entry;
-      void settle() {
-        if (auto alive = pool.lock()) {
-          alive->keep(std::move(entry));
-        } else {
-          gtk_widget_destroy(entry.host);
-        }
-      }
-    };
-    auto* pending = new Pending{std::move(pool), std::move(entry)};
-    if (pending->entry.shape.storeId.empty()) {
-      webkit_website_data_manager_clear(
-          webkit_web_context_get_website_data_manager(pending->entry.store->context()),
-          WEBKIT_WEBSITE_DATA_ALL, 0, nullptr,
-          +[](GObject* manager, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<Pending> p(static_cast<Pending*>(data));
-            if (!webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager),
-                                                          result, nullptr)) {
-              p->pool.reset();  // a store that may not be empty is never used again
-            }
-            p->settle();
-          },
-          pending);
-    } else {
-      // Later, not inside whatever signal let the page go.
-      g_idle_add(
-          +[](gpointer data) -> gboolean {
-            std::unique_ptr<Pending>(static_cast<Pending*>(data))->settle();
-            return G_SOURCE_REMOVE;
-          },
-          pending);
+WebKitSignInWindows::~WebKitSignInWindows() {
+  if (sweep_) g_source_remove(sweep_);
+  for (auto& [id, entry] : stores_) {
+    if (entry.context) {
+      g_object_remove_weak_pointer(G_OBJECT(entry.context),
+                                   reinterpret_cast<gpointer*>(&entry.context));
     }
   }
-};
-
-WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir)
-    : pool_(std::make_shared<OffscreenPool>()),
-      dataDir_(std::move(dataDir)),
-      cacheDir_(std::move(cacheDir)) {}
-
-WebKitSignInWindows::~WebKitSignInWindows() = default;
-
-std::size_t WebKitSignInWindows::idleOffscreenPages() const {
-  return pool_->idle.size();
 }
 
 std::shared_ptr<WebKitStore> WebKitSignInWindows::store(const std::string& storeId) {
   if (storeId.empty()) {
+    // Each page of the empty key starts from nothing: cookies, storage and the HTTP
+    // authentication the engine remembers per context.
     WebKitWebContext* context = newEphemeralContext();
     auto store = std::make_shared<WebKitStore>(context);
     g_object_unref(context);
     return store;
   }
-  auto& store = stores_[storeId];
-  if (!store) {
-    WebKitWebContext* context =
-        newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
-    store = std::make_shared<WebKitStore>(context);
-    g_object_unref(context);
+  auto& entry = stores_[storeId];
+  if (auto store = entry.store.lock()) {
+    keep(entry, store);
+    return store;
   }
+  // A context whose last page is still being taken down is taken up again: two contexts on
+  // one folder would share its files.
+  WebKitWebContext* context =
+      entry.context
+          ? WEBKIT_WEB_CONTEXT(g_object_ref(entry.context))
+          : newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
+  if (!entry.context) {
+    entry.context = context;
+    g_object_add_weak_pointer(G_OBJECT(context), reinterpret_cast<gpointer*>(&entry.context));
+  }
+  auto store = std::make_shared<WebKitStore>(context);
+  g_object_unref(context);
+  entry.store = store;
+  keep(entry, store);
   return store;
+}
+
+void WebKitSignInWindows::keep(StoreEntry& entry, std::shared_ptr<WebKitStore> store) {
+  entry.kept = std::move(store);
+  entry.idleSince.reset();
+  if (!sweep_) sweep_ = g_timeout_add_seconds(2, sweep, this);
+}
+
+gboolean WebKitSignInWindows::sweep(gpointer data) {
+  auto* self = static_cast<WebKitSignInWindows*>(data);
+  const auto now = std::chrono::steady_clock::now();
+  bool anyKept = false;
+  for (auto& [id, entry] : self->stores_) {
+    if (!entry.kept) continue;
+    if (entry.kept.use_count() > 1) {
+      entry.idleSince.reset();  // a page or window of the key is open
+    } else if (!entry.idleSince) {
+      entry.idleSince = now;
+    } else if (now - *entry.idleSince >= self->idleLinger_) {
+      entry.kept.reset();  // its context goes with its last view
+      entry.idleSince.reset();
+    }
+    anyKept = anyKept || entry.kept;
+  }
+  if (anyKept) return G_SOURCE_CONTINUE;
+  self->sweep_ = 0;
+  return G_SOURCE_REMOVE;
 }
 
 std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Options& options) {
@@ -420,20 +386,10 @@ std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Opti
 }
 
 std::shared_ptr<WebPage> WebKitSignInWindows::openOffscreen(const OffscreenPageOptions& options) {
-  std::shared_ptr<WebKitPage> page;
-  std::shared_ptr<WebKitStore> s;
-  if (auto idle = pool_->take(options)) {
-    s = idle->store;
-    page = WebKitPage::reuse(idle->host, idle->view, s);
-  } else {
-    s = store(options.storeId);
-    page = WebKitPage::offscreen(s->context(), s, options);
-  }
-  page->setRecycle([pool = std::weak_ptr<OffscreenPool>(pool_), options, s](GtkWidget* host,
-                                                                            WebKitWebView* view) {
-    OffscreenPool::giveBack(pool, {options, s, host, view});
-  });
-  return page;
+  // A view of its own for every page: a view that served another page keeps that page's
+  // history and session storage, which the next job must never see.
+  auto s = store(options.storeId);
+  return WebKitPage::offscreen(s->context(), s, options);
 }
 
 void WebKitSignInWindows::forgetStore(const std::string& storeId) {

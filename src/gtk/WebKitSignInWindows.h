@@ -2,8 +2,10 @@
 
 #include <webkit2/webkit2.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "gtk/WebKitPage.h"
@@ -13,15 +15,16 @@ namespace brivok {
 
 // Sign-in windows and never-shown pages on WebKitGTK. Each sign-in key's store is one web
 // context with a data manager under <data>/stores/<id> (cache under <cache>/stores/<id>),
-// made on first use and kept for the life of the process, so every window and page of a key
-// shares its cookies. The empty identifier gives each page a throw-away store of its own.
-//
-// Never-shown pages that end leave their view, its web process ended, for the next page of
-// the same store and shape (a throw-away store is emptied first): the engine keeps a little
-// of every view it ever made, so making one per job would grow the shell without end.
+// shared by every window and page of the key while any of them is open, and for a short
+// while after (jobs of one key often come one after another). Then the context and its
+// network process go; the data stays on disk for the next one. The empty identifier gives
+// each page a throw-away store of its own.
 class WebKitSignInWindows : public SignInWindows {
  public:
-  WebKitSignInWindows(std::string dataDir, std::string cacheDir);
+  static constexpr std::chrono::seconds kIdleLinger{10};
+
+  WebKitSignInWindows(std::string dataDir, std::string cacheDir,
+                      std::chrono::seconds idleLinger = kIdleLinger);
   ~WebKitSignInWindows() override;
 
   std::shared_ptr<SignInWindow> open(const SignInWindow::Options& options) override;
@@ -29,16 +32,22 @@ class WebKitSignInWindows : public SignInWindows {
   void forgetStore(const std::string& storeId) override;
 
   std::shared_ptr<WebKitStore> store(const std::string& storeId);
-  // Views waiting for their next page.
-  std::size_t idleOffscreenPages() const;
-
-  struct OffscreenPool;
 
  private:
-  std::shared_ptr<OffscreenPool> pool_;
+  struct StoreEntry {
+    std::weak_ptr<WebKitStore> store;     // held by the key's open pages and windows
+    WebKitWebContext* context = nullptr;  // (weak) alive until its last view is gone
+    std::shared_ptr<WebKitStore> kept;    // held here until the key has been idle a while
+    std::optional<std::chrono::steady_clock::time_point> idleSince;
+  };
+  void keep(StoreEntry& entry, std::shared_ptr<WebKitStore> store);
+  static gboolean sweep(gpointer self);
+
   std::string dataDir_;
   std::string cacheDir_;
-  std::map<std::string, std::shared_ptr<WebKitStore>> stores_;
+  std::chrono::seconds idleLinger_;
+  std::map<std::string, StoreEntry> stores_;
+  guint sweep_ = 0;  // runs while a store is kept
 };
 
 }  // namespace brivok

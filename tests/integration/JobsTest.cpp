@@ -1,6 +1,7 @@
 #include <gtk/gtk.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "GtkTestSupport.h"
 #include "TempDir.h"
@@ -28,7 +29,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", home.c_str(), 1);  // where a download would land
   auto loop = std::make_shared<GlibEventLoop>();
-  WebKitSignInWindows pages(dir / "data", dir / "cache");
+  WebKitSignInWindows pages(dir / "data", dir / "cache", std::chrono::seconds(0));
   const std::string o = sites.origin();
   struct Case {
     std::string name, url;
@@ -128,24 +129,54 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   }
   EXPECT_FALSE(testing::findWindow([](GtkWindow* w) { return !GTK_IS_OFFSCREEN_WINDOW(w); }));
 
-  // A view left by an earlier render serves the next one on a fresh store, emptied first.
-  const auto renderAlone = [&](std::vector<nlohmann::json> cookies) {
+  // Every job starts as on a fresh view of its key's store: nothing of an earlier job's session
+  // (history, session storage, window name, HTTP authentication, cookies of a throw-away
+  // store), only what the key's store keeps by design.
+  const auto renderAlone = [&](const std::string& url, const std::string& key,
+                               std::vector<nlohmann::json> cookies = {}) {
     std::optional<std::optional<nlohmann::json>> outcome;
     auto renderer = PageRenderer::create(
-        pages, loop, o + "/needs-cookie", "", std::move(cookies),
+        pages, loop, url, key, std::move(cookies),
         [&](std::optional<nlohmann::json> page) { outcome = std::move(page); });
     EXPECT_TRUE(spin([&] { return outcome.has_value(); }, 30));
-    renderer.reset();
-    EXPECT_TRUE(spin([&] { return pages.idleOffscreenPages() > 0; }, 10));
     return outcome && *outcome ? (*outcome)->value("text", "") : "(nothing)";
   };
-  renderAlone({});
-  std::vector<std::shared_ptr<WebPage>> held;  // one view left to reuse
-  for (int i = 0; i < 8 && pages.idleOffscreenPages() > 1; ++i)
-    held.push_back(pages.openOffscreen({}));
-  EXPECT_EQ(renderAlone({{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}}}), "sid=42");
-  EXPECT_EQ(pages.idleOffscreenPages(), 1u);
-  EXPECT_EQ(renderAlone({}), "no cookie");
+  for (const std::string key : {"", "clean"}) {
+    SCOPED_TRACE(key);
+    renderAlone(o + "/session-set.html", key);
+    EXPECT_EQ(renderAlone(o + "/session-read.html", key), key.empty() ? "1|||" : "1|||kept");
+  }
+  EXPECT_EQ(renderAlone(o + "/needs-cookie", "",
+                        {{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}}}),
+            "sid=42");
+  EXPECT_EQ(renderAlone(o + "/needs-cookie", ""), "no cookie");
+  const std::string port = o.substr(o.rfind(':') + 1);
+  EXPECT_EQ(renderAlone("http://u:p@127.0.0.1:" + port + "/basic", ""), "authorized");
+  EXPECT_EQ(renderAlone(o + "/basic", ""), "denied");
+
+  // A key with no page left lets its store and network process go; its data stays on disk.
+  const auto networkProcesses = [] {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream comm(e.path() / "comm");
+      std::string name;
+      if (std::getline(comm, name) && name.rfind("WebKitNetwork", 0) == 0) ++n;
+    }
+    return n;
+  };
+  spin([] { return false; }, 1);
+  const int before = networkProcesses();
+  const double nextYear = static_cast<double>(time(nullptr) + 365 * 24 * 3600);
+  for (int i = 0; i < 5; ++i) {
+    renderAlone(o + "/needs-cookie", "idle-" + std::to_string(i),
+                {{{"name", "n"},
+                  {"value", std::to_string(i)},
+                  {"domain", "127.0.0.1"},
+                  {"expires", nextYear}}});
+  }
+  EXPECT_TRUE(spin([&] { return networkProcesses() <= before; }, 20))
+      << networkProcesses() << " network processes, " << before << " before";
+  EXPECT_EQ(renderAlone(o + "/needs-cookie", "idle-3"), "n=3");
 }
 
 // Automatic sign-in against the local sites, all at once.

@@ -38,6 +38,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return self.reply(b"")
         if self.path == "/leaks":
             return self.reply("\n".join(LEAKS).encode(), "text/plain")
+        if self.path == "/basic":  # HTTP Basic authentication, as u:p
+            if self.headers.get("Authorization") == "Basic dTpw":
+                return self.reply(b"<title>Basic</title><p>authorized</p>")
+            body = b"<title>Basic</title><p>denied</p>"
+            self.send_response(401)
+            self.send_header("WWW-Authenticate", 'Basic realm="test"')
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return None
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         if url.path == "/redirect":  # /redirect?to=/page
