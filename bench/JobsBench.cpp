@@ -6,7 +6,9 @@
 //  - four renders at once against one (wall time);
 //  - memory of a running render (the shell's growth and the engine processes it started);
 //  - the shell's own memory after 100 renders and after N more (default 1,000), and how many
-//    views served them.
+//    views served them;
+//  - engine processes and total memory after renders on 40 distinct keys, against one key,
+//    and how soon idle keys let theirs go.
 // Usage: bench/jobs.sh BUILD_DIR [renders]
 #include <gtk/gtk.h>
 #include <malloc.h>
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ProcessMemory.h"
@@ -239,6 +242,56 @@ int main(int argc, char** argv) {
               afterFirst / 1024.0, renders, afterN / 1024.0,
               100.0 * (afterN - afterFirst) / afterFirst);
   std::printf("pages opened %d on %d views\n", pages->pagesOpened, pages->viewsMade);
+
+  // 6. Idle keys let their stores and network processes go: engine processes and the total
+  // PSS (shell and engine) after one key, then after 40 distinct keys one after another.
+  const auto totals = [] {
+    long pss = statusKiB(getpid(), "Pss:");
+    int processes = 0;
+    for (int pid : children()) {
+      pss += statusKiB(pid, "Pss:");
+      ++processes;
+    }
+    return std::make_pair(processes, pss);
+  };
+  const auto renderOnKey = [&](const std::string& k) {
+    bool done = false;
+    auto r = PageRenderer::create(*pages, loop, page, k, {},
+                                  [&](std::optional<nlohmann::json>) { done = true; });
+    spinUntil([&] { return done; });
+  };
+  spinUntil([&] { return false; }, 15);
+  renderOnKey("bench-key-0");
+  malloc_trim(0);
+  const auto [oneProcesses, onePss] = totals();
+  int peakProcesses = 0;
+  long peakPss = 0;
+  for (int i = 1; i <= 40; ++i) {
+    renderOnKey("bench-key-" + std::to_string(i));
+    const auto [p, m] = totals();
+    peakProcesses = std::max(peakProcesses, p);
+    peakPss = std::max(peakPss, m);
+  }
+  const auto settled = std::chrono::steady_clock::now();
+  double back = -1;
+  int lastProcesses = 0;
+  long lastPss = 0;
+  while (Seconds(std::chrono::steady_clock::now() - settled).count() < 30) {
+    spinUntil([&] { return false; }, 1);
+    malloc_trim(0);
+    std::tie(lastProcesses, lastPss) = totals();
+    if (lastProcesses <= oneProcesses + 6 && lastPss <= onePss + 600 * 1024) {
+      back = Seconds(std::chrono::steady_clock::now() - settled).count();
+      break;
+    }
+  }
+  std::printf(
+      "one key: %d engine processes, %.0f MiB in all; 40 keys: peak %d processes, %.0f MiB; "
+      "%s %d processes, %.0f MiB (goal: within 6 and 600 MiB of one key in 30 s)\n",
+      oneProcesses, onePss / 1024.0, peakProcesses, peakPss / 1024.0,
+      back >= 0 ? ("back after " + std::to_string(static_cast<int>(back + 0.5)) + " s:").c_str()
+                : "not back after 30 s:",
+      lastProcesses, lastPss / 1024.0);
 
   jobs.reset();
   g_subprocess_force_exit(backend);
