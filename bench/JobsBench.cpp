@@ -28,7 +28,9 @@
 #include "app/AppDelegate.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/SoupHttpClient.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitPage.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "jobs/PageRenderer.h"
 
 using namespace brivok;
@@ -49,14 +51,11 @@ long statusKiB(int pid, const char* field, const char* file = "smaps_rollup") {
 using bench::children;
 
 // Pages that note when a load is asked for, and when it ends.
-class TimedPages : public SignInWindows {
+class TimedPages : public OffscreenPages {
  public:
-  explicit TimedPages(std::shared_ptr<WebKitSignInWindows> real) : real_(std::move(real)) {}
-  std::shared_ptr<SignInWindow> open(const SignInWindow::Options& o) override {
-    return real_->open(o);
-  }
-  std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& o) override {
-    auto page = std::static_pointer_cast<WebKitPage>(real_->openOffscreen(o));
+  explicit TimedPages(std::shared_ptr<WebKitOffscreenPages> real) : real_(std::move(real)) {}
+  std::shared_ptr<WebPage> open(const OffscreenPageOptions& o) override {
+    auto page = std::static_pointer_cast<WebKitPage>(real_->open(o));
     ++pagesOpened;
     // Views are counted once each; the weak reference forgets a finalized one.
     if (GObject* view = G_OBJECT(page->view()); liveViews.insert(view).second) {
@@ -92,7 +91,6 @@ class TimedPages : public SignInWindows {
     timed->owner = this;
     return timed;
   }
-  void forgetStore(const std::string& id) override { real_->forgetStore(id); }
 
   std::chrono::steady_clock::time_point loadAsked, finished;
   int pagesOpened = 0, viewsMade = 0;
@@ -100,7 +98,7 @@ class TimedPages : public SignInWindows {
   static inline std::set<GObject*> liveViews;
 
  private:
-  std::shared_ptr<WebKitSignInWindows> real_;
+  std::shared_ptr<WebKitOffscreenPages> real_;
 };
 
 double median(std::vector<double> v) {
@@ -117,7 +115,8 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/brivok-jobs-bench-XXXXXX";
   const std::string dir = mkdtemp(pattern);
   auto loop = std::make_shared<GlibEventLoop>();
-  auto real = std::make_shared<WebKitSignInWindows>(dir + "/data", dir + "/cache");
+  auto real = std::make_shared<WebKitOffscreenPages>(
+      std::make_shared<WebKitStores>(dir + "/data", dir + "/cache"));
   auto pages = std::make_shared<TimedPages>(real);
 
   // The local sites and the reference backend, each announcing where it listens.
@@ -150,10 +149,11 @@ int main(int argc, char** argv) {
   auto http = std::make_shared<SoupHttpClient>();
   BackendClient client(
       http, [&] { return std::optional<std::string>(address); }, token);
-  auto jobs = NativeJobs::create(
-      loop, pages,
-      [&](const std::string& path, const std::optional<nlohmann::json>& body, Duration timeout,
-          BackendClient::Done done) { client.request(path, body, timeout, std::move(done)); });
+  auto jobs =
+      NativeJobs::create(loop, pages,
+                         std::make_unique<BackendClient>(
+                             http, [&] { return std::optional<std::string>(address); }, token),
+                         nullptr);
   jobs->poll();
   std::vector<double> latencies;
   for (int i = 0; i < 20; ++i) {

@@ -20,7 +20,8 @@
 #include "app/AppDelegate.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 
 using namespace brivok;
 using Clock = std::chrono::steady_clock;
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
     void present() override {}
     void alert(const std::string&, const std::string&) override {}
   };
-  auto signIns = std::make_shared<WebKitSignInWindows>(dataDir + "/data", dataDir + "/cache");
+  auto signIns = std::make_shared<WebKitSignInWindows>(
+      std::make_shared<WebKitStores>(dataDir + "/data", dataDir + "/cache"));
   auto delegate = AppDelegate::create(
       {loop, nullptr, mainView, std::make_shared<Window>(), nullptr, nullptr, signIns});
 

@@ -6,43 +6,11 @@
 #include "core/Files.h"
 #include "core/Url.h"
 #include "core/Utf8.h"
-#include "signin/SignInData.h"
 
 namespace brivok {
 
 std::shared_ptr<AppDelegate> AppDelegate::create(Parts parts) {
-  std::shared_ptr<AppDelegate> self(new AppDelegate(std::move(parts)));
-  if (self->parts_.backend && self->parts_.http) {
-    std::weak_ptr<Backend> backend = self->parts_.backend;
-    self->client_ = std::make_unique<BackendClient>(
-        self->parts_.http,
-        [backend]() -> std::optional<std::string> {
-          if (auto b = backend.lock()) return b->url();
-          return std::nullopt;
-        },
-        self->parts_.backend->token());
-  }
-  std::weak_ptr<AppDelegate> weak = self;
-  self->jobs_ =
-      NativeJobs::create(self->parts_.loop, self->parts_.signInWindows,
-                         [weak](const std::string& path, const std::optional<nlohmann::json>& body,
-                                Duration timeout, BackendClient::Done done) {
-                           if (auto delegate = weak.lock()) {
-                             delegate->backendRequest(path, body, timeout, std::move(done));
-                           } else if (done) {
-                             done(std::nullopt);
-                           }
-                         });
-  return self;
-}
-
-void AppDelegate::backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
-                                 Duration timeout, BackendClient::Done done) {
-  if (!client_) {
-    if (done) done(std::nullopt);
-    return;
-  }
-  client_->request(path, body, timeout, std::move(done));
+  return std::shared_ptr<AppDelegate>(new AppDelegate(std::move(parts)));
 }
 
 void AppDelegate::reload() {
@@ -72,15 +40,7 @@ void AppDelegate::installCLI() {
 }
 
 void AppDelegate::pollNativeJobs() {
-  jobs_->poll();
-}
-
-void AppDelegate::startNativeJob(const nlohmann::json& record) {
-  jobs_->start(record);
-}
-
-const std::map<std::string, std::shared_ptr<void>>& AppDelegate::nativeJobs() const {
-  return jobs_->jobs();
+  if (parts_.jobs) parts_.jobs->poll();
 }
 
 void AppDelegate::didFinishLaunching() {
@@ -103,8 +63,8 @@ void AppDelegate::didFinishLaunching() {
 }
 
 void AppDelegate::willTerminate() {
-  if (loadLimit_) parts_.loop->cancel(std::exchange(loadLimit_, 0));
-  if (tarvelLoadLimit_) parts_.loop->cancel(std::exchange(tarvelLoadLimit_, 0));
+  loadLimit_.cancel();
+  tarvelLoadLimit_.cancel();
   if (parts_.backend) parts_.backend->stop();
 }
 
@@ -112,25 +72,21 @@ void AppDelegate::backendReady(const std::string& url) {
   startUrl_ = url;  // kept when the backend stops: reload can still go back to it
   loadWithLimit(*parts_.webView, url, loadLimit_);
   // The only place the native job loop is started.
-  if (client_) pollNativeJobs();
+  pollNativeJobs();
 }
 
-void AppDelegate::loadWithLimit(PageLoader& view, const std::string& url,
-                                EventLoop::TaskId& limit) {
+void AppDelegate::loadWithLimit(PageLoader& view, const std::string& url, Timer& limit) {
   view.loadUrl(url);
-  if (limit) parts_.loop->cancel(limit);
-  // The view and the slot belong to this delegate, so they live as long as it does.
+  // The view belongs to this delegate, and the timer ends with it.
   std::weak_ptr<AppDelegate> weak = weak_from_this();
-  limit = parts_.loop->postDelayed(kPageLoadLimit, [weak, &view, &limit] {
-    if (!weak.lock()) return;
-    limit = 0;
-    if (view.isLoading()) view.stopLoading();
+  limit = Timer::after(parts_.loop, kPageLoadLimit, [weak, &view] {
+    if (weak.lock() && view.isLoading()) view.stopLoading();
   });
 }
 
 void AppDelegate::backendExited(const std::string& message) {
   // The status page replaces whatever is loading; the page-load limit no longer applies.
-  if (loadLimit_) parts_.loop->cancel(std::exchange(loadLimit_, 0));
+  loadLimit_.cancel();
   showStatus(kStoppedTitle, message);
 }
 
@@ -169,9 +125,8 @@ void AppDelegate::openSignIn(const SignInRequest& request) {
     open->second->show();
     return;
   }
-  auto controller =
-      SignInController::create(*parts_.signInWindows, parts_.loop, request.url, request.title,
-                               request.domains, request.key, std::nullopt);
+  auto controller = SignInController::create(*parts_.signInWindows, parts_.loop, request.url,
+                                             request.title, request.domains, request.key);
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   controller->onFinish = [weak, id = request.id](const std::optional<nlohmann::json>& result,
                                                  const std::string&) {
@@ -200,7 +155,7 @@ void AppDelegate::answerSignIn(const std::string& id, const std::optional<nlohma
 
 void AppDelegate::forgetSignIn(const std::string& key) {
   if (key.empty() || !parts_.signInWindows) return;
-  parts_.signInWindows->forgetStore(signin::storeIdentifier(key));
+  parts_.signInWindows->forget(key);
 }
 
 void AppDelegate::showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) {

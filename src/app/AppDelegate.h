@@ -9,10 +9,9 @@
 #include "backend/Backend.h"
 #include "bridge/BridgeMessage.h"
 #include "core/EventLoop.h"
-#include "jobs/BackendClient.h"
+#include "core/Timer.h"
 #include "jobs/NativeJobs.h"
 #include "platform/AppWindow.h"
-#include "platform/HttpClient.h"
 #include "platform/MainWebView.h"
 #include "platform/PathChooser.h"
 #include "platform/SettingsStore.h"
@@ -43,7 +42,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
     // Makes the secondary site's view over the main view, on the first request to show it.
     std::function<std::shared_ptr<TarvelView>()> makeTarvelView{};
     std::string tarvelUrl = kTarvelUrl;
-    std::shared_ptr<HttpClient> http{};  // the backend's HTTP interface; none: no native jobs
+    std::shared_ptr<NativeJobs> jobs{};  // none: no native jobs
     std::string home{};                  // the user's home folder
     std::string resources{};             // RES, where the command-line tool runs from
     mode_t userUmask = 022;              // what the user's own files are made with
@@ -52,8 +51,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   static constexpr const char* kStartingTitle = "Starting Brivok…";
   static constexpr const char* kStartingDetail = "Loading your agents and schedules.";
   static constexpr const char* kStoppedTitle = "Brivok stopped";
-  // How long the backend's page may take to load before the load is given up.
-  static constexpr Duration kPageLoadLimit = std::chrono::seconds(60);
 
   static std::shared_ptr<AppDelegate> create(Parts parts);
 
@@ -74,13 +71,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void setPref(const std::string& key, const std::string& value) override;
   void openExternal(const std::string& url) override;
 
-  // An authenticated request to the backend; `done` gets the reply object or nothing.
-  void backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
-                      Duration timeout, BackendClient::Done done);
-  void backendRequest(const std::string& path, const std::optional<nlohmann::json>& body,
-                      BackendClient::Done done) {
-    backendRequest(path, body, BackendClient::kDefaultTimeout, std::move(done));
-  }
   void pollNativeJobs();
 
   // The commands of the menu bar (besides the platform's own).
@@ -88,10 +78,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void openHome();
   void openLog();
   void installCLI();
-
-  void startNativeJob(const nlohmann::json& record);
-  // The running native jobs by identifier.
-  const std::map<std::string, std::shared_ptr<void>>& nativeJobs() const;
 
   const Parts& parts() const { return parts_; }
   // The open interactive sign-ins, by the page's request id.
@@ -108,17 +94,15 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void answerPickedPaths(const std::vector<std::string>& paths);
   void loadTarvel();
   // Loads `url` in `view` and gives the load up if it still runs after the page-load limit.
-  void loadWithLimit(PageLoader& view, const std::string& url, EventLoop::TaskId& limit);
+  void loadWithLimit(PageLoader& view, const std::string& url, Timer& limit);
 
   Parts parts_;
   std::string startUrl_;  // the backend's address, once it announced it
-  std::unique_ptr<BackendClient> client_;
-  std::shared_ptr<NativeJobs> jobs_;
-  EventLoop::TaskId loadLimit_ = 0;
+  Timer loadLimit_;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
   bool choosingPaths_ = false;
   std::shared_ptr<TarvelView> tarvelView_;  // made once, then only hidden and shown
-  EventLoop::TaskId tarvelLoadLimit_ = 0;
+  Timer tarvelLoadLimit_;
 };
 
 }  // namespace brivok

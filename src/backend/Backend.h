@@ -56,10 +56,6 @@ class Backend : public std::enable_shared_from_this<Backend> {
   // Exposed for tests: the text for a waitpid() outcome.
   static std::string describeExit(pid_t waited, pid_t child, int status);
   static std::string makeToken();
-  // The environment block of the child, from the inherited environment.
-  static std::map<std::string, std::string> childEnvironment(
-      std::map<std::string, std::string> inherited, const std::string& resources,
-      const std::string& home, const std::string& token, pid_t parent);
 
  private:
   Backend(std::shared_ptr<EventLoop> loop, Config config);

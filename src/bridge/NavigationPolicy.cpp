@@ -39,4 +39,19 @@ Navigation decideMainFrameResponse(const NavigationRequest& request) {
   return outside(scheme);
 }
 
+bool isWebAddress(const std::string& url) {
+  const std::string scheme = urlScheme(url);
+  return scheme == "http" || scheme == "https";
+}
+
+UnwatchedNavigation decideUnwatchedNavigation(const std::string& url, bool newWindow,
+                                              bool newWindowsInPlace) {
+  const std::string scheme = urlScheme(url);
+  const bool page = isWebAddress(url) || scheme == "about" || scheme == "data" || scheme == "blob";
+  if (!page) return UnwatchedNavigation::Refuse;
+  if (newWindow)
+    return newWindowsInPlace ? UnwatchedNavigation::LoadInPlace : UnwatchedNavigation::Refuse;
+  return UnwatchedNavigation::Allow;
+}
+
 }  // namespace brivok

@@ -30,4 +30,13 @@ Navigation decideNavigation(const NavigationRequest& request);
 // page on screen stays. Allow means the engine goes on as it would, error page included.
 Navigation decideMainFrameResponse(const NavigationRequest& request);
 
+// What a page no one watches (a render, a sign-in by itself) may load. Nothing of it reaches
+// the desktop: an address of another scheme (mailto:, file:) goes nowhere, and a new window
+// is refused or, where the page's flow needs one, loaded in the same page.
+enum class UnwatchedNavigation { Allow, Refuse, LoadInPlace };
+UnwatchedNavigation decideUnwatchedNavigation(const std::string& url, bool newWindow,
+                                              bool newWindowsInPlace);
+// http or https: an address that must commit as itself.
+bool isWebAddress(const std::string& url);
+
 }  // namespace brivok

@@ -60,6 +60,16 @@ std::string Url::origin() const {
   return out;
 }
 
+std::string urlScheme(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) return {};
+  for (std::size_t i = 1; i < colon; ++i) {
+    const char c = text[i];
+    if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return {};
+  }
+  return asciiLower(text.substr(0, colon));
+}
+
 std::string asciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -26,6 +26,9 @@ struct Url {
 };
 
 std::string asciiLower(std::string_view s);
+// The scheme of any address, in lower case, however the rest of it is written; empty when
+// it has none.
+std::string urlScheme(std::string_view text);
 // The file: URL of an absolute path, every byte but unreserved ones and "/" escaped.
 std::string fileUrl(std::string_view path);
 // Undoes percent escapes; text that would not be UTF-8 once decoded stays as written.

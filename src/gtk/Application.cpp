@@ -15,8 +15,10 @@
 #include "gtk/GtkPathChooser.h"
 #include "gtk/SoupHttpClient.h"
 #include "gtk/WebKitMainView.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "gtk/WebKitTarvelView.h"
+#include "signin/SignInController.h"
 
 namespace brivok {
 
@@ -79,14 +81,14 @@ Application::Application(Paths paths, mode_t childUmask)
                                                   G_APPLICATION_DEFAULT_FLAGS, nullptr));
   app->owner = this;
   app_ = GTK_APPLICATION(app);
-  g_signal_connect(app_, "activate", G_CALLBACK(activate), this);
-  g_signal_connect(app_, "shutdown", G_CALLBACK(shutdown), this);
+  connections_.add(app_, "activate", G_CALLBACK(activate), this);
+  connections_.add(app_, "shutdown", G_CALLBACK(shutdown), this);
 }
 
 Application::~Application() {
-  for (guint source : signalSources_) {
-    if (source) g_source_remove(source);
-  }
+  for (guint& source : signalSources_) g_clear_handle_id(&source, g_source_remove);
+  frameSave_.cancel();
+  connections_.clear();
   delegate_.reset();
   backend_.reset();
   webView_.reset();
@@ -151,9 +153,9 @@ void Application::launch() {
   GtkWidget* overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
   gtk_container_add(GTK_CONTAINER(window_), overlay);
-  g_signal_connect(window_, "configure-event", G_CALLBACK(configured), this);
-  g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
-  g_signal_connect(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+  connections_.add(window_, "configure-event", G_CALLBACK(configured), this);
+  connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
+  connections_.add(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
                      auto* self = static_cast<Application*>(data);
                      self->window_ = nullptr;
                      // The main window's end is the application's, sign-in windows or not.
@@ -164,12 +166,27 @@ void Application::launch() {
   // Every view and action hands addresses to the desktop through one bounded gate.
   auto opener = std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
-  signInWindows_ = std::make_shared<WebKitSignInWindows>(paths_.dataDir, paths_.cacheDir);
-  AppDelegate::Parts parts{
-      loop_,  settings_, webView_,      std::make_shared<GtkAppWindow>(window_),
-      opener, backend_,  signInWindows_};
+  // Sign-in windows and never-shown pages share the stores of sign-in keys.
+  auto stores = std::make_shared<WebKitStores>(paths_.dataDir, paths_.cacheDir);
+  auto offscreen = std::make_shared<WebKitOffscreenPages>(stores);
+  AppDelegate::Parts parts{loop_,
+                           settings_,
+                           webView_,
+                           std::make_shared<GtkAppWindow>(window_),
+                           opener,
+                           backend_,
+                           std::make_shared<WebKitSignInWindows>(stores)};
   parts.pathChooser = std::make_shared<GtkPathChooser>(GTK_WINDOW(window_));
-  parts.http = std::make_shared<SoupHttpClient>();
+  std::weak_ptr<Backend> backend = backend_;
+  parts.jobs = NativeJobs::create(loop_, offscreen,
+                                  std::make_unique<BackendClient>(
+                                      std::make_shared<SoupHttpClient>(),
+                                      [backend]() -> std::optional<std::string> {
+                                        if (auto b = backend.lock()) return b->url();
+                                        return std::nullopt;
+                                      },
+                                      backend_->token()),
+                                  SignInController::jobRunner(offscreen, loop_));
   parts.home = paths_.home;
   parts.resources = paths_.resources;
   parts.userUmask = childUmask_;
@@ -195,11 +212,7 @@ void Application::launch() {
 gboolean Application::configured(GtkWidget*, GdkEvent*, gpointer data) {
   auto* self = static_cast<Application*>(data);
   // Moves and resizes come in bursts; save once the window has come to rest.
-  if (self->frameSave_) self->loop_->cancel(self->frameSave_);
-  self->frameSave_ = self->loop_->postDelayed(kFrameSaveDelay, [self] {
-    self->frameSave_ = 0;
-    self->saveFrame();
-  });
+  self->frameSave_ = Timer::after(self->loop_, kFrameSaveDelay, [self] { self->saveFrame(); });
   return FALSE;
 }
 
@@ -240,10 +253,8 @@ void Application::stopBackend() {
 
 void Application::shutdown(GtkApplication*, gpointer data) {
   auto* self = static_cast<Application*>(data);
-  if (self->frameSave_) {
-    self->loop_->cancel(std::exchange(self->frameSave_, 0));
-    self->saveFrame();
-  }
+  self->frameSave_.cancel();
+  self->saveFrame();  // a move or resize not yet saved is not lost
   self->stopBackend();
 }
 

@@ -7,13 +7,14 @@
 
 #include "app/AppDelegate.h"
 #include "app/Paths.h"
+#include "core/Timer.h"
+#include "gtk/GtkLifetimes.h"
 
 namespace brivok {
 
 class GlibEventLoop;
 class SettingsFile;
 class WebKitMainView;
-class WebKitSignInWindows;
 
 // The desktop application: one instance per user session, one main window, quit on the
 // last window closed or on SIGTERM, SIGINT or SIGHUP, and the backend stopped on the way out.
@@ -50,10 +51,10 @@ class Application {
   std::shared_ptr<Backend> backend_;
   std::shared_ptr<SettingsFile> settings_;
   std::shared_ptr<WebKitMainView> webView_;
-  std::shared_ptr<WebKitSignInWindows> signInWindows_;
   std::shared_ptr<AppDelegate> delegate_;
   guint signalSources_[3] = {0, 0, 0};
-  EventLoop::TaskId frameSave_ = 0;
+  Timer frameSave_;          // the window's frame, saved once it comes to rest
+  Connections connections_;  // of the application and its main window
 };
 
 }  // namespace brivok

@@ -7,10 +7,11 @@ namespace brivok {
 
 namespace {
 
-GtkWidget* browseButton(const char* label, const char* name, GCallback clicked, gpointer self) {
+GtkWidget* browseButton(const char* label, const char* name, GCallback clicked, gpointer self,
+                        Connections& connections) {
   GtkWidget* button = gtk_button_new_with_mnemonic(label);
   gtk_widget_set_name(button, name);
-  g_signal_connect(button, "clicked", clicked, self);
+  connections.add(button, "clicked", clicked, self);
   return button;
 }
 
@@ -59,7 +60,7 @@ void GtkPathChooser::choose(Done done) {
       browseButton("Add _Files…", "add-files", G_CALLBACK(+[](GtkButton*, gpointer self) {
                      static_cast<GtkPathChooser*>(self)->browse(GTK_FILE_CHOOSER_ACTION_OPEN);
                    }),
-                   this),
+                   this, connections_),
       FALSE, FALSE, 0);
   gtk_box_pack_start(
       GTK_BOX(buttons),
@@ -67,12 +68,12 @@ void GtkPathChooser::choose(Done done) {
                      static_cast<GtkPathChooser*>(self)->browse(
                          GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
                    }),
-                   this),
+                   this, connections_),
       FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(content), buttons, FALSE, FALSE, 0);
 
-  g_signal_connect(dialog_, "response", G_CALLBACK(response), this);
-  g_signal_connect(dialog_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
+  connections_.add(dialog_, "response", G_CALLBACK(response), this);
+  connections_.add(dialog_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer self) {
                      // Closed with the main window: the request ends as cancelled.
                      auto* chooser = static_cast<GtkPathChooser*>(self);
                      chooser->dialog_ = nullptr;
@@ -105,7 +106,7 @@ void GtkPathChooser::browse(GtkFileChooserAction action) {
   gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), TRUE);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
-  g_signal_connect(chooser, "response", G_CALLBACK(+[](GtkDialog* d, int r, gpointer self) {
+  connections_.add(chooser, "response", G_CALLBACK(+[](GtkDialog* d, int r, gpointer self) {
                      GSList* files = r == GTK_RESPONSE_ACCEPT
                                          ? gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(d))
                                          : nullptr;
@@ -141,7 +142,7 @@ void GtkPathChooser::add(const std::string& path) {
   gtk_widget_set_tooltip_text(drop, "Remove");
   gtk_button_set_relief(GTK_BUTTON(drop), GTK_RELIEF_NONE);
   g_object_set_data_full(G_OBJECT(drop), "path", g_strdup(path.c_str()), g_free);
-  g_signal_connect(drop, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer self) {
+  connections_.add(drop, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer self) {
                      static_cast<GtkPathChooser*>(self)->remove(
                          gtk_widget_get_ancestor(GTK_WIDGET(button), GTK_TYPE_LIST_BOX_ROW),
                          static_cast<const char*>(g_object_get_data(G_OBJECT(button), "path")));
@@ -162,7 +163,7 @@ void GtkPathChooser::remove(GtkWidget* row, const std::string& path) {
 void GtkPathChooser::close() {
   if (!dialog_) return;
   GtkWidget* dialog = std::exchange(dialog_, nullptr);
-  g_signal_handlers_disconnect_by_data(dialog, this);
+  connections_.clear();
   gtk_widget_destroy(dialog);  // and with it any chooser still open on it
   done_ = nullptr;
   paths_.clear();

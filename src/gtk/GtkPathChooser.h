@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gtk/GtkLifetimes.h"
 #include "platform/PathChooser.h"
 
 namespace brivok {
@@ -40,6 +41,7 @@ class GtkPathChooser : public PathChooser {
   GtkWidget* link_ = nullptr;
   std::vector<std::string> paths_;
   Done done_;
+  Connections connections_;  // of the open dialog and its widgets
 };
 
 }  // namespace brivok

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bridge/NavigationPolicy.h"
+#include "gtk/UnwatchedPages.h"
 
 namespace brivok {
 
@@ -172,7 +173,7 @@ gpointer governView(WebKitWebView* view, std::string insideDomain,
 void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal) {
   const WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
   if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
-    webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);  // leaving a page is never held up
+    answerUnwatched(dialog);  // leaving a page is never held up, for anyone
     return;
   }
   const auto flags =

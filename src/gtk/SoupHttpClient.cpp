@@ -16,7 +16,7 @@ struct SoupHttpClient::Exchange {
   Reply reply;
 
   ~Exchange() {
-    if (timeout) g_source_remove(timeout);
+    g_clear_handle_id(&timeout, g_source_remove);
     if (stream) g_object_unref(stream);
     if (all) {
       g_cancellable_disconnect(all, allHandler);

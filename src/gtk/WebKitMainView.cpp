@@ -14,10 +14,10 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
   context_ = newEphemeralContext();
   keepLoopbackDirect(context_);
   content_ = webkit_user_content_manager_new();
-  g_signal_connect(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
+  connections_.add(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",
                                                                        kBridgeWorld);
-  g_signal_connect(content_, "script-message-received::brivokOutside", G_CALLBACK(outsideMessage),
+  connections_.add(content_, "script-message-received::brivokOutside", G_CALLBACK(outsideMessage),
                    this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivokOutside",
                                                                        kBridgeWorld);
@@ -32,7 +32,7 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
 }
 
 WebKitMainView::~WebKitMainView() {
-  g_signal_handlers_disconnect_by_data(content_, this);
+  connections_.clear();
   g_signal_handlers_disconnect_by_data(view_, governor_);
   if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view_))) {
     gtk_container_remove(GTK_CONTAINER(parent), GTK_WIDGET(view_));

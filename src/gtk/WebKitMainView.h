@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "gtk/GtkLifetimes.h"
 #include "platform/MainWebView.h"
 
 namespace brivok {
@@ -48,6 +49,7 @@ class WebKitMainView : public MainWebView {
   std::function<void(const std::string&)> openOutside_;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
+  Connections connections_;
   WebKitWebView* view_ = nullptr;
   gpointer governor_ = nullptr;  // the navigation and dialog handlers' data
 };

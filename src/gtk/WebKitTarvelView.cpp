@@ -34,12 +34,12 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
   webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view_),
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   // Filling (the default alignment) so the view takes the whole rectangle it is given.
-  g_signal_connect(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
+  connections_.add(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
   gtk_overlay_add_overlay(overlay_, GTK_WIDGET(view_));
 }
 
 WebKitTarvelView::~WebKitTarvelView() {
-  g_signal_handlers_disconnect_by_data(overlay_, this);
+  connections_.clear();
   g_signal_handlers_disconnect_by_data(view_, governor_);
   if (gtk_widget_get_parent(GTK_WIDGET(view_)) == GTK_WIDGET(overlay_)) {
     gtk_container_remove(GTK_CONTAINER(overlay_), GTK_WIDGET(view_));

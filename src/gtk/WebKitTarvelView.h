@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "gtk/GtkLifetimes.h"
 #include "platform/TarvelView.h"
 
 namespace brivok {
@@ -36,6 +37,7 @@ class WebKitTarvelView : public TarvelView {
   WebKitWebView* view_ = nullptr;
   gpointer governor_ = nullptr;
   GdkRectangle frame_{0, 0, 0, 0};
+  Connections connections_;
 };
 
 }  // namespace brivok

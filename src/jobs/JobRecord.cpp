@@ -24,12 +24,12 @@ std::optional<JobRecord> parseJobRecord(const nlohmann::json& record) {
   if (const auto* key = text(record, "key")) job.key = *key;
   if (const auto* kind = text(record, "kind")) job.kind = *kind;
   if (const auto it = record.find("cookies"); it != record.end() && it->is_array()) {
-    for (const auto& cookie : *it) {
-      if (!cookie.is_object()) {
+    for (const auto& dictionary : *it) {
+      if (!dictionary.is_object()) {
         job.cookies.clear();  // one that is not a dictionary: the list counts as missing
         break;
       }
-      job.cookies.push_back(cookie);
+      if (auto cookie = cookieFromDictionary(dictionary)) job.cookies.push_back(*cookie);
     }
   }
   if (const auto* username = text(record, "username")) job.username = *username;

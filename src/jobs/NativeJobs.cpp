@@ -1,16 +1,15 @@
 #include "jobs/NativeJobs.h"
 
-#include "jobs/JobRecord.h"
 #include "jobs/PageRenderer.h"
-#include "signin/SignInController.h"
 
 namespace brivok {
 
 std::shared_ptr<NativeJobs> NativeJobs::create(std::shared_ptr<EventLoop> loop,
-                                               std::shared_ptr<SignInWindows> pages,
-                                               Request request) {
+                                               std::shared_ptr<OffscreenPages> pages,
+                                               std::unique_ptr<BackendClient> backend,
+                                               SignInRunner signIn) {
   return std::shared_ptr<NativeJobs>(
-      new NativeJobs(std::move(loop), std::move(pages), std::move(request)));
+      new NativeJobs(std::move(loop), std::move(pages), std::move(backend), std::move(signIn)));
 }
 
 void NativeJobs::pollLater(Duration delay) {
@@ -26,17 +25,22 @@ void NativeJobs::poll() {
     return;
   }
   std::weak_ptr<NativeJobs> weak = weak_from_this();
-  request_("/api/native/next", std::nullopt, kPollTimeout,
-           [weak](std::optional<nlohmann::json> reply) {
-             auto self = weak.lock();
-             if (!self) return;
-             if (reply) {
-               const auto job = reply->find("job");
-               if (job != reply->end() && job->is_object()) self->start(*job);
-             }
-             // From the handling of the reply: at once after an answer, later after a failure.
-             self->pollLater(reply ? Duration::zero() : kFailedWait);
-           });
+  backend_->request("/api/native/next", std::nullopt, kPollTimeout,
+                    [weak](std::optional<nlohmann::json> reply) {
+                      auto self = weak.lock();
+                      if (!self) return;
+                      if (reply) {
+                        const auto job = reply->find("job");
+                        if (job != reply->end() && job->is_object()) self->start(*job);
+                      }
+                      // From the handling of the reply: at once after an answer, later after
+                      // a failure.
+                      self->pollLater(reply ? Duration::zero() : kFailedWait);
+                    });
+}
+
+void NativeJobs::report(const nlohmann::json& body) {
+  backend_->request("/api/native/done", body, BackendClient::kDefaultTimeout, nullptr);
 }
 
 void NativeJobs::start(const nlohmann::json& record) {
@@ -44,13 +48,12 @@ void NativeJobs::start(const nlohmann::json& record) {
   if (!job) return;
   // The running job keeps its identifier; the backend still hears of the second one.
   if (jobs_.count(job->id)) {
-    request_("/api/native/done", jobReport(job->id, std::nullopt, kDuplicateError),
-             BackendClient::kDefaultTimeout, nullptr);
+    report(jobReport(job->id, std::nullopt, kDuplicateError));
     return;
   }
   std::weak_ptr<NativeJobs> weak = weak_from_this();
-  auto complete = [weak, id = job->id](const std::optional<nlohmann::json>& result,
-                                       const std::string& error) {
+  JobDone complete = [weak, id = job->id](const std::optional<nlohmann::json>& result,
+                                          const std::string& error) {
     if (auto self = weak.lock()) self->completed(id, result, error);
   };
   if (job->kind == "render") {
@@ -58,23 +61,17 @@ void NativeJobs::start(const nlohmann::json& record) {
                                           [complete](std::optional<nlohmann::json> page) {
                                             complete(page, page ? "" : kRenderError);
                                           });
-  } else if (job->kind == "signin") {
-    auto controller = SignInController::create(
-        *pages_, loop_, job->url, "Signing in", job->domains, job->key,
-        SignInController::AutoLogin{job->username, job->password, job->loginPattern});
-    controller->onFinish = complete;
-    jobs_[job->id] = std::move(controller);
+  } else if (job->kind == "signin" && signIn_) {
+    jobs_[job->id] = signIn_(*job, std::move(complete));
   } else {
-    request_("/api/native/done", unknownJobReport(job->id), BackendClient::kDefaultTimeout,
-             nullptr);
+    report(unknownJobReport(job->id));
   }
 }
 
 void NativeJobs::completed(const std::string& id, const std::optional<nlohmann::json>& result,
                            const std::string& error) {
   jobs_.erase(id);  // releases the job's object
-  request_("/api/native/done", jobReport(id, result, error), BackendClient::kDefaultTimeout,
-           nullptr);
+  report(jobReport(id, result, error));
 }
 
 }  // namespace brivok

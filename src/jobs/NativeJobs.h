@@ -11,7 +11,9 @@
 #include "core/EventLoop.h"
 #include "core/Timer.h"
 #include "jobs/BackendClient.h"
-#include "platform/SignInWindow.h"
+#include "jobs/Job.h"
+#include "jobs/JobRecord.h"
+#include "platform/OffscreenPages.h"
 
 namespace brivok {
 
@@ -20,9 +22,8 @@ namespace brivok {
 // reported. At most four jobs run at once.
 class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
  public:
-  // The backend request operation: path, body (POST when given), time-out, continuation.
-  using Request = std::function<void(const std::string&, const std::optional<nlohmann::json>&,
-                                     Duration, BackendClient::Done)>;
+  // Starts a "signin" job: an automatic sign-in that reports through `done`.
+  using SignInRunner = std::function<std::shared_ptr<Job>(const JobRecord&, JobDone done)>;
 
   static constexpr Duration kPollTimeout = std::chrono::seconds(40);
   static constexpr Duration kBusyWait = std::chrono::seconds(1);
@@ -32,7 +33,9 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
   static constexpr const char* kDuplicateError = "a job with this id is already running";
 
   static std::shared_ptr<NativeJobs> create(std::shared_ptr<EventLoop> loop,
-                                            std::shared_ptr<SignInWindows> pages, Request request);
+                                            std::shared_ptr<OffscreenPages> pages,
+                                            std::unique_ptr<BackendClient> backend,
+                                            SignInRunner signIn);
 
   // Sends the next poll, or waits while four jobs run.
   void poll();
@@ -41,19 +44,25 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
   void start(const nlohmann::json& record);
 
   // The running jobs by identifier: the only owner of each job's object.
-  const std::map<std::string, std::shared_ptr<void>>& jobs() const { return jobs_; }
+  const std::map<std::string, std::shared_ptr<Job>>& jobs() const { return jobs_; }
 
  private:
-  NativeJobs(std::shared_ptr<EventLoop> loop, std::shared_ptr<SignInWindows> pages, Request request)
-      : loop_(std::move(loop)), pages_(std::move(pages)), request_(std::move(request)) {}
+  NativeJobs(std::shared_ptr<EventLoop> loop, std::shared_ptr<OffscreenPages> pages,
+             std::unique_ptr<BackendClient> backend, SignInRunner signIn)
+      : loop_(std::move(loop)),
+        pages_(std::move(pages)),
+        backend_(std::move(backend)),
+        signIn_(std::move(signIn)) {}
   void pollLater(Duration delay);
+  void report(const nlohmann::json& body);
   void completed(const std::string& id, const std::optional<nlohmann::json>& result,
                  const std::string& error);
 
   std::shared_ptr<EventLoop> loop_;
-  std::shared_ptr<SignInWindows> pages_;
-  Request request_;
-  std::map<std::string, std::shared_ptr<void>> jobs_;
+  std::shared_ptr<OffscreenPages> pages_;
+  std::unique_ptr<BackendClient> backend_;
+  SignInRunner signIn_;
+  std::map<std::string, std::shared_ptr<Job>> jobs_;
   Timer next_;
 };
 

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "core/Json.h"
-#include "signin/SignInData.h"
 
 namespace brivok {
 namespace {
@@ -21,29 +20,24 @@ PageRenderer::PageRenderer(std::shared_ptr<EventLoop> loop, std::string url, Don
       started_(loop_->now()),
       stableSince_(started_) {}
 
-std::shared_ptr<PageRenderer> PageRenderer::create(SignInWindows& pages,
+std::shared_ptr<PageRenderer> PageRenderer::create(OffscreenPages& pages,
                                                    std::shared_ptr<EventLoop> loop,
                                                    const std::string& url, const std::string& key,
-                                                   const std::vector<nlohmann::json>& cookies,
-                                                   Done done) {
+                                                   const std::vector<Cookie>& cookies, Done done) {
   std::shared_ptr<PageRenderer> self(new PageRenderer(std::move(loop), url, std::move(done)));
   OffscreenPageOptions options;
-  options.storeId = signin::storeIdentifier(key);
-  self->page_ = pages.openOffscreen(options);
+  options.key = key;
+  self->page_ = pages.open(options);
   self->page_->setEvents(self);
-  std::vector<Cookie> usable;
-  for (const auto& dictionary : cookies) {
-    if (auto cookie = signin::cookieFromDictionary(dictionary)) usable.push_back(*cookie);
-  }
   std::weak_ptr<PageRenderer> weak = self;
   // The page is requested only once every handed cookie is in the store.
-  self->cookiesPending_ = usable.size();
-  if (usable.empty()) {
+  self->cookiesPending_ = cookies.size();
+  if (cookies.empty()) {
     self->loop_->post([weak] {
       if (auto renderer = weak.lock()) renderer->start();
     });
   }
-  for (const auto& cookie : usable) {
+  for (const auto& cookie : cookies) {
     self->page_->store().addCookie(cookie, [weak] {
       auto renderer = weak.lock();
       if (renderer && --renderer->cookiesPending_ == 0) renderer->start();

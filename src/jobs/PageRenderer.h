@@ -8,9 +8,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/Cookie.h"
 #include "core/EventLoop.h"
 #include "core/Timer.h"
-#include "platform/SignInWindow.h"
+#include "jobs/Job.h"
+#include "platform/OffscreenPages.h"
 
 namespace brivok {
 
@@ -18,7 +20,9 @@ namespace brivok {
 // store first, then the page loads, its visible text is probed every half second until its
 // length holds still (one scroll to the bottom on the way), and its title, address and text
 // are extracted. Exactly one outcome: the page dictionary, or nothing.
-class PageRenderer : public WebPage::Events, public std::enable_shared_from_this<PageRenderer> {
+class PageRenderer : public Job,
+                     public WebPage::Events,
+                     public std::enable_shared_from_this<PageRenderer> {
  public:
   using Done = std::function<void(std::optional<nlohmann::json>)>;
 
@@ -37,12 +41,12 @@ class PageRenderer : public WebPage::Events, public std::enable_shared_from_this
       "document.body.innerText : '').slice(0, 200000)})";
 
   // Starts at once; `done` runs once, later, on the main thread.
-  static std::shared_ptr<PageRenderer> create(SignInWindows& pages, std::shared_ptr<EventLoop> loop,
+  static std::shared_ptr<PageRenderer> create(OffscreenPages& pages,
+                                              std::shared_ptr<EventLoop> loop,
                                               const std::string& url, const std::string& key,
-                                              const std::vector<nlohmann::json>& cookies,
-                                              Done done);
+                                              const std::vector<Cookie>& cookies, Done done);
 
-  bool finished() const { return !done_; }
+  bool finished() const override { return !done_; }
 
   // The report of a page from what its extraction gave and the view's own address.
   static nlohmann::json pageDictionary(const nlohmann::json& extracted, const std::string& address);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace brivok {
+
+// How long any page, shown or not, may take to load before its load is given up.
+inline constexpr std::chrono::seconds kPageLoadLimit{60};
 
 // The loads of a web view of the main window.
 class PageLoader {

@@ -26,7 +26,7 @@ class SignInWindow {
 
   struct Options {
     std::string title;
-    std::string storeId;        // empty: a throw-away store of the window's own
+    std::string key;            // the sign-in key; empty: a throw-away store of its own
     std::string captureScript;  // run in every frame at document end; posts on "brivokLogin"
     std::string address;        // the first text of the address label
     std::weak_ptr<Events> events;
@@ -43,25 +43,13 @@ class SignInWindow {
   virtual void closePopups() = 0;
 };
 
-// A page that is never shown (reading a page, signing in again by itself). It behaves as a
-// page in a window on screen would, but nothing of it waits for a person or reaches the
-// desktop: dialogs are answered at once, file choosers and permissions refused, sound muted,
-// and a response it cannot show (a download) fails its load.
-struct OffscreenPageOptions {
-  std::string storeId;  // empty: a fresh throw-away store
-  int width = 1280;
-  int height = 2000;
-  bool newWindowsInPlace = false;  // a page's new window loads in the same page; else it is refused
-};
-
-// Makes sign-in windows and off-screen pages, and keeps the website stores they work on.
+// Makes sign-in windows on the website stores of sign-in keys.
 class SignInWindows {
  public:
   virtual ~SignInWindows() = default;
   virtual std::shared_ptr<SignInWindow> open(const SignInWindow::Options& options) = 0;
-  virtual std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& options) = 0;
-  // Erases everything the store holds, also under open windows.
-  virtual void forgetStore(const std::string& storeId) = 0;
+  // Erases everything the key's store holds, also under open windows and pages.
+  virtual void forget(const std::string& key) = 0;
 };
 
 }  // namespace brivok

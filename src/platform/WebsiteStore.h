@@ -1,21 +1,11 @@
 #pragma once
 
 #include <functional>
-#include <optional>
-#include <string>
 #include <vector>
 
-namespace brivok {
+#include "core/Cookie.h"
 
-// One cookie as a website store holds it.
-struct Cookie {
-  std::string name;
-  std::string value;
-  std::string domain;  // as stored: a leading dot and letter case kept
-  std::string path;
-  bool secure = false;
-  std::optional<double> expires;  // seconds since 1970, absent for a session cookie
-};
+namespace brivok {
 
 // The website data (cookies, storage, caches) that the pages of one sign-in key share.
 class WebsiteStore {

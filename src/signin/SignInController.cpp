@@ -32,37 +32,53 @@ bool SignInController::Site::contains(const std::string& url) const {
 
 std::shared_ptr<SignInController> SignInController::create(
     SignInWindows& windows, std::shared_ptr<EventLoop> loop, const std::string& url,
-    const std::string& title, const std::vector<std::string>& domains, const std::string& key,
-    std::optional<AutoLogin> autoLogin) {
+    const std::string& title, const std::vector<std::string>& domains, const std::string& key) {
+  std::shared_ptr<SignInController> self(
+      new SignInController(std::move(loop), url, signin::lowerCased(domains), std::nullopt));
+  SignInWindow::Options options;
+  options.title = title;
+  options.key = key;
+  options.captureScript = captureScript();
+  options.address = signin::addressLabel(url);
+  options.events = self;
+  self->window_ = windows.open(options);
+  self->page_ = self->window_->page();
+  self->begin(url);
+  return self;
+}
+
+std::shared_ptr<SignInController> SignInController::create(
+    OffscreenPages& pages, std::shared_ptr<EventLoop> loop, const std::string& url,
+    const std::vector<std::string>& domains, const std::string& key, AutoLogin autoLogin) {
   std::shared_ptr<SignInController> self(new SignInController(
       std::move(loop), url, signin::lowerCased(domains), std::move(autoLogin)));
-  const std::string storeId = signin::storeIdentifier(key);
-  if (self->auto_) {
-    // Never shown: nothing of it may wait for a person.
-    OffscreenPageOptions options;
-    options.storeId = storeId;
-    options.newWindowsInPlace = true;
-    self->page_ = windows.openOffscreen(options);
-    self->pattern_ = std::make_unique<LoginPattern>(self->auto_->loginPattern);
-  } else {
-    SignInWindow::Options options;
-    options.title = title;
-    options.storeId = storeId;
-    options.captureScript = captureScript();
-    options.address = signin::addressLabel(url);
-    options.events = self;
-    self->window_ = windows.open(options);
-    self->page_ = self->window_->page();
-  }
-  self->page_->setEvents(self);
-  self->page_->load(url);
-  if (self->auto_) {
-    std::weak_ptr<SignInController> weak = self;
-    self->autoTimer_ = Timer::every(self->loop_, kAutoStep, [weak] {
-      if (auto controller = weak.lock()) controller->autoStep();
-    });
-  }
+  // Never shown: nothing of it may wait for a person.
+  OffscreenPageOptions options;
+  options.key = key;
+  options.newWindowsInPlace = true;
+  self->page_ = pages.open(options);
+  self->pattern_ = std::make_unique<LoginPattern>(self->auto_->loginPattern);
+  std::weak_ptr<SignInController> weak = self;
+  self->autoTimer_ = Timer::every(self->loop_, kAutoStep, [weak] {
+    if (auto controller = weak.lock()) controller->autoStep();
+  });
+  self->begin(url);
   return self;
+}
+
+std::function<std::shared_ptr<Job>(const JobRecord&, JobDone)> SignInController::jobRunner(
+    std::shared_ptr<OffscreenPages> pages, std::shared_ptr<EventLoop> loop) {
+  return [pages, loop](const JobRecord& job, JobDone done) -> std::shared_ptr<Job> {
+    auto controller = create(*pages, loop, job.url, job.domains, job.key,
+                             AutoLogin{job.username, job.password, job.loginPattern});
+    controller->onFinish = std::move(done);
+    return controller;
+  };
+}
+
+void SignInController::begin(const std::string& url) {
+  page_->setEvents(weak_from_this());
+  page_->load(url);
 }
 
 std::string SignInController::captureScript() {
@@ -155,7 +171,7 @@ nlohmann::json SignInController::result(const std::vector<Cookie>& cookies, cons
   nlohmann::json kept = nlohmann::json::array();
   for (const auto& cookie : cookies) {
     if (signin::cookieMatches(cookie.domain, domains_)) {
-      kept.push_back(signin::cookieDictionary(cookie));
+      kept.push_back(cookieDictionary(cookie));
     }
   }
   // What a site puts in its address or title may hold the stored password (a login form sent

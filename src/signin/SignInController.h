@@ -11,6 +11,9 @@
 
 #include "core/EventLoop.h"
 #include "core/Timer.h"
+#include "jobs/Job.h"
+#include "jobs/JobRecord.h"
+#include "platform/OffscreenPages.h"
 #include "platform/SignInWindow.h"
 #include "signin/LoginPattern.h"
 
@@ -19,7 +22,8 @@ namespace brivok {
 // One sign-in to an outside site on the website store of a sign-in key. Interactive: a
 // window the user signs in with, then presses "I'm signed in". Automatic: a page that is
 // never shown, where the shell fills in a stored login until the site lets it in. Ends once.
-class SignInController : public SignInWindow::Events,
+class SignInController : public Job,
+                         public SignInWindow::Events,
                          public WebPage::Events,
                          public std::enable_shared_from_this<SignInController> {
  public:
@@ -29,8 +33,7 @@ class SignInController : public SignInWindow::Events,
     std::string loginPattern;
   };
   // (result or nothing, error text: empty on success)
-  using FinishCallback =
-      std::function<void(const std::optional<nlohmann::json>&, const std::string&)>;
+  using FinishCallback = JobDone;
 
   static constexpr Duration kAutoStep = std::chrono::milliseconds(2000);
   static constexpr Duration kAutoSettle = std::chrono::milliseconds(4000);
@@ -51,12 +54,21 @@ class SignInController : public SignInWindow::Events,
     bool contains(const std::string& url) const;
   };
 
+  // A sign-in window, not yet shown, on the key's store.
   static std::shared_ptr<SignInController> create(SignInWindows& windows,
                                                   std::shared_ptr<EventLoop> loop,
                                                   const std::string& url, const std::string& title,
                                                   const std::vector<std::string>& domains,
-                                                  const std::string& key,
-                                                  std::optional<AutoLogin> autoLogin);
+                                                  const std::string& key);
+  // What runs the native jobs of kind "signin": a sign-in by itself that reports to `done`.
+  static std::function<std::shared_ptr<Job>(const JobRecord&, JobDone)> jobRunner(
+      std::shared_ptr<OffscreenPages> pages, std::shared_ptr<EventLoop> loop);
+  // A sign-in by itself on a page that is never shown, on the key's store.
+  static std::shared_ptr<SignInController> create(OffscreenPages& pages,
+                                                  std::shared_ptr<EventLoop> loop,
+                                                  const std::string& url,
+                                                  const std::vector<std::string>& domains,
+                                                  const std::string& key, AutoLogin autoLogin);
 
   FinishCallback onFinish;
 
@@ -67,7 +79,7 @@ class SignInController : public SignInWindow::Events,
   void finishSignIn();
   void cancelSignIn();
 
-  bool finished() const { return finished_; }
+  bool finished() const override { return finished_; }
   bool interactive() const { return !auto_; }
   int autoSteps() const { return autoSteps_; }
   const std::vector<std::string>& domains() const { return domains_; }
@@ -96,6 +108,7 @@ class SignInController : public SignInWindow::Events,
  private:
   SignInController(std::shared_ptr<EventLoop> loop, const std::string& url,
                    std::vector<std::string> domains, std::optional<AutoLogin> autoLogin);
+  void begin(const std::string& url);
   void end(const std::optional<nlohmann::json>& result, const std::string& error);
   nlohmann::json result(const std::vector<Cookie>& cookies, const std::string& url,
                         const std::string& title) const;

@@ -26,15 +26,6 @@ std::string storeIdentifier(std::string_view key);
 // entry of `domains` or a subdomain of one. `domains` is already lower-cased.
 bool cookieMatches(std::string_view cookieDomain, const std::vector<std::string>& domains);
 
-// A cookie as it travels to the page and the backend.
-nlohmann::json cookieDictionary(const Cookie& cookie);
-
-// A cookie dictionary handed over by the backend, read back into a cookie: a missing or
-// mistyped "name", "value" or "domain" is empty, "path" is "/", "secure" is false, and
-// "expires" (seconds since 1970) absent makes a session cookie. Nothing when no store could
-// hold it: no domain, or a name or value a cookie header cannot carry.
-std::optional<Cookie> cookieFromDictionary(const nlohmann::json& dictionary);
-
 std::vector<std::string> lowerCased(const std::vector<std::string>& domains);
 
 // The label text for an address: its host, or the whole text when it has none.

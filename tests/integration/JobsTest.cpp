@@ -6,7 +6,8 @@
 #include "GtkTestSupport.h"
 #include "TempDir.h"
 #include "gtk/GlibEventLoop.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "jobs/PageRenderer.h"
 #include "signin/SignInController.h"
 #include "signin/SignInData.h"
@@ -29,11 +30,12 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", home.c_str(), 1);  // where a download would land
   auto loop = std::make_shared<GlibEventLoop>();
-  WebKitSignInWindows pages(dir / "data", dir / "cache", std::chrono::seconds(0));
+  WebKitOffscreenPages pages(
+      std::make_shared<WebKitStores>(dir / "data", dir / "cache", std::chrono::seconds(0)));
   const std::string o = sites.origin();
   struct Case {
     std::string name, url;
-    std::vector<nlohmann::json> cookies;
+    std::vector<Cookie> cookies;
     std::function<void(const std::optional<nlohmann::json>&)> check;
   };
   const auto text = [](const std::optional<nlohmann::json>& page) {
@@ -86,7 +88,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
        }},
       {"a handed cookie",
        o + "/needs-cookie",
-       {{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}, {"path", "/"}}},
+       {{"sid", "42", "127.0.0.1", "/", false, {}}},
        [&](const auto& p) { EXPECT_EQ(text(p), "sid=42"); }},
       {"a download", o + "/download", {}, [&](const auto& p) { EXPECT_FALSE(p); }},
       {"a page that saves files", o + "/render-download.html", {}, [&](const auto&) {}},
@@ -133,7 +135,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   // (history, session storage, window name, HTTP authentication, cookies of a throw-away
   // store), only what the key's store keeps by design.
   const auto renderAlone = [&](const std::string& url, const std::string& key,
-                               std::vector<nlohmann::json> cookies = {}) {
+                               std::vector<Cookie> cookies = {}) {
     std::optional<std::optional<nlohmann::json>> outcome;
     auto renderer = PageRenderer::create(
         pages, loop, url, key, std::move(cookies),
@@ -146,8 +148,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
     renderAlone(o + "/session-set.html", key);
     EXPECT_EQ(renderAlone(o + "/session-read.html", key), key.empty() ? "1|||" : "1|||kept");
   }
-  EXPECT_EQ(renderAlone(o + "/needs-cookie", "",
-                        {{{"name", "sid"}, {"value", "42"}, {"domain", "127.0.0.1"}}}),
+  EXPECT_EQ(renderAlone(o + "/needs-cookie", "", {{"sid", "42", "127.0.0.1", "/", false, {}}}),
             "sid=42");
   EXPECT_EQ(renderAlone(o + "/needs-cookie", ""), "no cookie");
   const std::string port = o.substr(o.rfind(':') + 1);
@@ -169,10 +170,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   const double nextYear = static_cast<double>(time(nullptr) + 365 * 24 * 3600);
   for (int i = 0; i < 5; ++i) {
     renderAlone(o + "/needs-cookie", "idle-" + std::to_string(i),
-                {{{"name", "n"},
-                  {"value", std::to_string(i)},
-                  {"domain", "127.0.0.1"},
-                  {"expires", nextYear}}});
+                {{"n", std::to_string(i), "127.0.0.1", "/", false, nextYear}});
   }
   EXPECT_TRUE(spin([&] { return networkProcesses() <= before; }, 20))
       << networkProcesses() << " network processes, " << before << " before";
@@ -184,7 +182,7 @@ TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
   TestSites sites;
   TempDir dir;
   auto loop = std::make_shared<GlibEventLoop>();
-  WebKitSignInWindows pages(dir / "data", dir / "cache");
+  WebKitOffscreenPages pages(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   const std::string o = sites.origin();
   using Outcome = std::pair<std::optional<nlohmann::json>, std::string>;
   std::map<std::string, std::shared_ptr<SignInController>> running;
@@ -192,7 +190,7 @@ TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
   const auto run = [&](const std::string& name, const std::string& url, const std::string& key,
                        const std::string& password) {
     auto c =
-        SignInController::create(pages, loop, url, "Signing in", {"127.0.0.1"}, key,
+        SignInController::create(pages, loop, url, {"127.0.0.1"}, key,
                                  SignInController::AutoLogin{"ann@example.com", password, "login"});
     c->onFinish = [&, name](const std::optional<nlohmann::json>& r, const std::string& e) {
       outcomes[name] = {r, e};

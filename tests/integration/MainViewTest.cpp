@@ -11,7 +11,8 @@
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "signin/SignInController.h"
 #include "signin/SignInData.h"
 
@@ -124,9 +125,9 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
     ended = true;
   };
   {
-    WebKitSignInWindows windows(dir / "data", dir / "cache");
+    WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
     auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page,
-                                      "Local sign-in", {"127.0.0.1"}, "acct", std::nullopt);
+                                      "Local sign-in", {"127.0.0.1"}, "acct");
     c->onFinish = finish;
     c->show();
     WebKitWebView* view = webViewIn("Local sign-in");
@@ -154,9 +155,9 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   // A new run: the same key finds the lasting cookie again; a session cookie would not matter.
   ended = false;
   answer.reset();
-  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   auto again = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Again",
-                                        {"127.0.0.1"}, "acct", std::nullopt);
+                                        {"127.0.0.1"}, "acct");
   again->onFinish = finish;
   again->show();
   ASSERT_TRUE(waitForPage(webViewIn("Again"), page));
@@ -166,11 +167,11 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   for (const auto& cookie : (*answer)["cookies"]) sid = sid || cookie["name"] == "sid";
   EXPECT_TRUE(sid);
   // Forgetting the key empties its store under the open window.
-  windows.forgetStore(signin::storeIdentifier("acct"));
+  windows.forget("acct");
   testing::pause(1.0);
   ended = false;
   auto third = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Third",
-                                        {"127.0.0.1"}, "acct", std::nullopt);
+                                        {"127.0.0.1"}, "acct");
   third->onFinish = finish;
   third->finishSignIn();
   ASSERT_TRUE(spin([&] { return ended; }));

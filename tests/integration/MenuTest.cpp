@@ -6,7 +6,8 @@
 #include "gtk/GlibEventLoop.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/WebKitMainView.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "signin/SignInController.h"
 
 namespace brivok {
@@ -76,11 +77,10 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 
   // Ctrl+W on a sign-in window ends the sign-in as closed.
-  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   std::optional<std::string> ending;
-  auto signIn =
-      SignInController::create(windows, std::make_shared<GlibEventLoop>(),
-                               sites.origin() + "/login.html", "Keys", {}, "", std::nullopt);
+  auto signIn = SignInController::create(windows, std::make_shared<GlibEventLoop>(),
+                                         sites.origin() + "/login.html", "Keys", {}, "");
   signIn->onFinish = [&](const std::optional<nlohmann::json>&, const std::string& e) {
     ending = e;
   };

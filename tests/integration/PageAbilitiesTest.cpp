@@ -9,7 +9,8 @@
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkPathChooser.h"
 #include "gtk/WebKitMainView.h"
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "gtk/WebKitSignInWindow.h"
 #include "gtk/WebKitTarvelView.h"
 #include "signin/SignInController.h"
 
@@ -49,7 +50,8 @@ struct PageFixture : ::testing::Test {
     gtk_container_add(GTK_CONTAINER(overlay), view->widget());
     window = std::make_unique<testing::ShownWindow>(overlay);
     chooser = std::make_shared<GtkPathChooser>(window->window());
-    signIns = std::make_shared<WebKitSignInWindows>(dir / "data", dir / "cache");
+    signIns = std::make_shared<WebKitSignInWindows>(
+        std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
     AppDelegate::Parts parts{
         loop,   nullptr, view,   std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
         opener, nullptr, signIns};
@@ -281,11 +283,11 @@ TEST_F(PageFixture, ASignInClosedByItsWindowAnswersThePageAsCancelled) {
 TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
   TestSites sites;
   TempDir dir;
-  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   const std::string page = sites.origin() + "/consent.html";
   bool ended = false;
-  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Consent", {},
-                                    "", std::nullopt);
+  auto c =
+      SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Consent", {}, "");
   c->onFinish = [&](const std::optional<nlohmann::json>&, const std::string&) { ended = true; };
   c->show();
   GtkWidget* signIn =
@@ -335,11 +337,11 @@ TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
 TEST(SignInWindow, ReturnSendsTheSitesFormAndOnlyAReturnThePageLeavesFinishes) {
   TestSites sites;
   TempDir dir;
-  WebKitSignInWindows windows(dir / "data", dir / "cache");
+  WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   const std::string page = sites.origin() + "/login.html";
   std::optional<nlohmann::json> answer;
   auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Return",
-                                    {"127.0.0.1"}, "", std::nullopt);
+                                    {"127.0.0.1"}, "");
   c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string&) { answer = r; };
   c->show();
   WebKitWebView* view = testing::webViewIn("Return");

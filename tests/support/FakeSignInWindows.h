@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/OffscreenPages.h"
 #include "platform/SignInWindow.h"
 
 namespace brivok::testing {
@@ -132,16 +133,20 @@ class FakeSignInWindows : public SignInWindows {
     windows.push_back(window);
     return window;
   }
-  std::shared_ptr<WebPage> openOffscreen(const OffscreenPageOptions& options) override {
+  void forget(const std::string& key) override { forgotten.push_back(key); }
+
+  std::vector<std::shared_ptr<FakeSignInWindow>> windows;
+  std::vector<std::string> forgotten;
+};
+
+class FakeOffscreenPages : public OffscreenPages {
+ public:
+  std::shared_ptr<WebPage> open(const OffscreenPageOptions& options) override {
     auto page = std::make_shared<FakePage>();
     offscreen.push_back({options, page});
     return page;
   }
-  void forgetStore(const std::string& storeId) override { forgotten.push_back(storeId); }
-
-  std::vector<std::shared_ptr<FakeSignInWindow>> windows;
   std::vector<std::pair<OffscreenPageOptions, std::shared_ptr<FakePage>>> offscreen;
-  std::vector<std::string> forgotten;
 };
 
 }  // namespace brivok::testing

@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "backend/Backend.h"
+#include "backend/ChildProcess.h"
 #include "core/Url.h"
 #include "core/Utf8.h"
 
@@ -35,13 +36,13 @@ TEST(Token, ThirtyTwoUpperCaseHexDigitsAndFreshEachTime) {
 }
 
 TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
-  auto env = Backend::childEnvironment({{"PYTHONPATH", "/elsewhere"},
-                                        {"PATH", "/x:/y"},
-                                        {"LANG", "C.UTF-8"},
-                                        {"BRIVOK_DESKTOP_TOKEN", "stale"},
-                                        {"DESKTOP_STARTUP_ID", "launcher-1"},
-                                        {"XDG_ACTIVATION_TOKEN", "launcher-2"}},
-                                       "/res", "/home/u", "TOKEN", 77);
+  auto env = backendEnvironment({{"PYTHONPATH", "/elsewhere"},
+                                 {"PATH", "/x:/y"},
+                                 {"LANG", "C.UTF-8"},
+                                 {"BRIVOK_DESKTOP_TOKEN", "stale"},
+                                 {"DESKTOP_STARTUP_ID", "launcher-1"},
+                                 {"XDG_ACTIVATION_TOKEN", "launcher-2"}},
+                                "/res", "/home/u", "TOKEN", 77);
   EXPECT_EQ(env["PYTHONPATH"], "/res/app:/res/site-packages");
   EXPECT_EQ(env["PYTHONUNBUFFERED"], "1");
   EXPECT_EQ(env["PYTHONDONTWRITEBYTECODE"], "1");
@@ -56,7 +57,7 @@ TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
   EXPECT_EQ(path[6], "/home/u/.local/bin");
   EXPECT_EQ(path[7] + ":" + path[8], "/x:/y");
   // No PATH of its own: an empty last entry.
-  EXPECT_EQ(Backend::childEnvironment({}, "/res", "/h", "T", 1)["PATH"],
+  EXPECT_EQ(backendEnvironment({}, "/res", "/h", "T", 1)["PATH"],
             "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:/h/.local/bin:");
 }
 

@@ -108,7 +108,7 @@ TEST(JobRecord, ValidationOrderAndDefaults) {
       {R"({"job":"j","url":"data:text/html,x","kind":"render"})", ""},
       {R"({"job":"j","url":"not a url"})", ""},
       {R"({"job":"j","url":"https://a.example/"})", "-||0||login|"},
-      {R"({"job":"j","url":"http://a.example/","kind":"render","key":5,"cookies":[{"name":"a"}]})",
+      {R"({"job":"j","url":"http://a.example/","kind":"render","key":5,"cookies":[{"name":"a","domain":"a"},{"name":"b"}]})",
        "render||1||login|"},
       {R"({"job":"j","url":"https://a/","kind":"render","key":"k","cookies":[{"name":"a"},3]})",
        "render|k|0||login|"},
@@ -167,7 +167,7 @@ TEST(PageRenderer, Timetable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto loop = std::make_shared<testing::FakeEventLoop>();
-    testing::FakeSignInWindows pages;
+    testing::FakeOffscreenPages pages;
     const auto start = loop->now();
     std::optional<std::optional<nlohmann::json>> outcome;
     double endedAt = -1;
@@ -236,15 +236,16 @@ TEST(PageRenderer, APageCannotForgeItsReport) {
 
 TEST(PageRenderer, HandedCookiesAreStoredBeforeTheLoad) {
   auto loop = std::make_shared<testing::FakeEventLoop>();
-  testing::FakeSignInWindows pages;
-  const std::vector<nlohmann::json> cookies = {
-      {{"name", "sid"}, {"value", "1"}, {"domain", "a.example"}, {"secure", "yes"}},
-      {{"name", "bad"}},  // no domain: skipped
-      {{"name", "t"}, {"value", "2"}, {"domain", ".a.example"}, {"expires", 1.5e9}}};
-  auto renderer = PageRenderer::create(pages, loop, "https://a.example/", "work", cookies,
+  testing::FakeOffscreenPages pages;
+  const auto job = parseJobRecord(nlohmann::json::parse(R"({"job":"j","url":"https://a.example/",
+      "cookies":[{"name":"sid","value":"1","domain":"a.example","secure":"yes"},
+                 {"name":"bad"},
+                 {"name":"t","value":"2","domain":".a.example","expires":1.5e9}]})"));
+  ASSERT_TRUE(job);  // the one without a domain is left out
+  auto renderer = PageRenderer::create(pages, loop, job->url, "work", job->cookies,
                                        [](std::optional<nlohmann::json>) {});
   auto& [options, page] = pages.offscreen.back();
-  EXPECT_EQ(options.storeId, signin::storeIdentifier("work"));
+  EXPECT_EQ(options.key, "work");
   EXPECT_EQ(options.width, 1280);
   EXPECT_EQ(options.height, 2000);
   EXPECT_FALSE(options.newWindowsInPlace);
@@ -259,21 +260,33 @@ TEST(PageRenderer, HandedCookiesAreStoredBeforeTheLoad) {
 
 struct QueueTest : ::testing::Test {
   std::shared_ptr<testing::FakeEventLoop> loop = std::make_shared<testing::FakeEventLoop>();
-  std::shared_ptr<testing::FakeSignInWindows> pages =
-      std::make_shared<testing::FakeSignInWindows>();
+  std::shared_ptr<testing::FakeOffscreenPages> pages =
+      std::make_shared<testing::FakeOffscreenPages>();
+  // What reached the backend, in order; a poll keeps its answer until the test gives it.
   struct Call {
     std::string path;
     std::optional<nlohmann::json> body;
     Duration timeout;
-    BackendClient::Done done;
+    std::function<void(HttpClient::Reply)> done;
   };
   std::vector<Call> calls;
-  std::shared_ptr<NativeJobs> jobs =
-      NativeJobs::create(loop, pages,
-                         [this](const std::string& path, const std::optional<nlohmann::json>& body,
-                                Duration timeout, BackendClient::Done done) {
-                           calls.push_back({path, body, timeout, std::move(done)});
-                         });
+  struct Recorder : HttpClient {
+    std::vector<Call>* calls;
+    void send(const Request& r, std::function<void(Reply)> done) override {
+      calls->push_back({r.url.substr(r.url.find("/api/")),
+                        r.body ? std::optional(nlohmann::json::parse(*r.body)) : std::nullopt,
+                        r.timeout, std::move(done)});
+    }
+  };
+  std::shared_ptr<NativeJobs> jobs = [this] {
+    auto http = std::make_shared<Recorder>();
+    http->calls = &calls;
+    return NativeJobs::create(
+        loop, pages,
+        std::make_unique<BackendClient>(
+            http, [] { return std::optional<std::string>("http://127.0.0.1:1/"); }, "T"),
+        SignInController::jobRunner(pages, loop));
+  }();
 
   std::size_t polls() const {
     return std::count_if(calls.begin(), calls.end(),
@@ -284,7 +297,7 @@ struct QueueTest : ::testing::Test {
     for (auto& c : calls) {
       if (c.path == "/api/native/next" && c.done) {
         auto done = std::exchange(c.done, nullptr);
-        done(std::move(reply));
+        done(reply ? HttpClient::Reply{200, reply->dump()} : HttpClient::Reply{0, ""});
         return;
       }
     }

@@ -9,6 +9,7 @@
 namespace brivok {
 namespace {
 
+using testing::FakeOffscreenPages;
 using testing::FakePage;
 using testing::FakeSignInWindow;
 using testing::FakeSignInWindows;
@@ -55,18 +56,18 @@ TEST(SignInPopups, CentredOnTheSignInWindowAndNeverAboveTheWorkArea) {
 
 TEST(SignInCookies, DictionariesFromTheBackendFollowTheTable) {
   const auto read = [](const char* json) {
-    return signin::cookieFromDictionary(nlohmann::json::parse(json));
+    return cookieFromDictionary(nlohmann::json::parse(json));
   };
   const auto full = read(
       R"({"name":"sid","value":"v","domain":".a.example","path":"/x","secure":true,"expires":17.5})");
   ASSERT_TRUE(full);
   EXPECT_EQ(
-      signin::cookieDictionary(*full).dump(),
+      cookieDictionary(*full).dump(),
       R"({"domain":".a.example","expires":17.5,"name":"sid","path":"/x","secure":true,"value":"v"})");
   // Mistyped keys take their defaults: a string "secure" is no secure flag.
   const auto defaults = read(R"({"name":5,"domain":"a.example","secure":"true","expires":"soon"})");
   ASSERT_TRUE(defaults);
-  EXPECT_EQ(signin::cookieDictionary(*defaults).dump(),
+  EXPECT_EQ(cookieDictionary(*defaults).dump(),
             R"({"domain":"a.example","name":"","path":"/","secure":false,"value":""})");
   // Nothing a store could hold, or that would change the meaning of a cookie header.
   for (const char* bad :
@@ -79,12 +80,15 @@ TEST(SignInCookies, DictionariesFromTheBackendFollowTheTable) {
 struct ControllerTest : ::testing::Test {
   std::shared_ptr<testing::FakeEventLoop> loop = std::make_shared<testing::FakeEventLoop>();
   FakeSignInWindows windows;
+  FakeOffscreenPages pages;
   std::vector<std::pair<std::optional<nlohmann::json>, std::string>> endings;
 
   std::shared_ptr<SignInController> make(
       std::optional<SignInController::AutoLogin> autoLogin = std::nullopt) {
-    auto c = SignInController::create(windows, loop, "https://login.example.com/start?x=1",
-                                      "Sign in", {"Example.COM"}, "work", std::move(autoLogin));
+    const std::string url = "https://login.example.com/start?x=1";
+    auto c = autoLogin
+                 ? SignInController::create(pages, loop, url, {"Example.COM"}, "work", *autoLogin)
+                 : SignInController::create(windows, loop, url, "Sign in", {"Example.COM"}, "work");
     c->onFinish = [this](const std::optional<nlohmann::json>& r, const std::string& e) {
       endings.emplace_back(r, e);
     };
@@ -96,7 +100,7 @@ struct ControllerTest : ::testing::Test {
 
 TEST_F(ControllerTest, ConstructionChoosesTheKeysStoreAndTheMode) {
   auto c = make();
-  EXPECT_EQ(window().options.storeId, signin::storeIdentifier("work"));
+  EXPECT_EQ(window().options.key, "work");
   EXPECT_NE(window().options.captureScript.find("brivokLogin"), std::string::npos);
   EXPECT_EQ(window().options.address, "login.example.com");
   EXPECT_EQ(page().loads, std::vector<std::string>{"https://login.example.com/start?x=1"});
@@ -105,9 +109,9 @@ TEST_F(ControllerTest, ConstructionChoosesTheKeysStoreAndTheMode) {
   // Automatic: a page that is never shown, on the same key's store, no window at all.
   auto automatic = make(SignInController::AutoLogin{"u", "p", "login"});
   EXPECT_EQ(windows.windows.size(), 1u);
-  ASSERT_EQ(windows.offscreen.size(), 1u);
-  EXPECT_EQ(windows.offscreen[0].first.storeId, signin::storeIdentifier("work"));
-  EXPECT_TRUE(windows.offscreen[0].first.newWindowsInPlace);
+  ASSERT_EQ(pages.offscreen.size(), 1u);
+  EXPECT_EQ(pages.offscreen[0].first.key, "work");
+  EXPECT_TRUE(pages.offscreen[0].first.newWindowsInPlace);
   EXPECT_FALSE(automatic->mayOpenPopup());
 }
 
@@ -290,13 +294,13 @@ TEST(AutoSignIn, Timetable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto loop = std::make_shared<testing::FakeEventLoop>();
-    FakeSignInWindows windows;
+    FakeOffscreenPages windows;
     std::optional<std::pair<std::optional<nlohmann::json>, std::string>> ending;
     const auto start = loop->now();
     double endedAt = -1;
     auto controller =
-        SignInController::create(windows, loop, "https://login.example.com/", "", {"example.com"},
-                                 "k", SignInController::AutoLogin{"u", "p", c.pattern});
+        SignInController::create(windows, loop, "https://login.example.com/", {"example.com"}, "k",
+                                 SignInController::AutoLogin{"u", "p", c.pattern});
     controller->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
       ending.emplace(r, e);
       endedAt = std::chrono::duration<double>(loop->now() - start).count();
@@ -328,12 +332,12 @@ TEST(AutoSignIn, Timetable) {
 
 TEST(AutoSignIn, TheStoredLoginStaysWithItsSite) {
   auto loop = std::make_shared<testing::FakeEventLoop>();
-  FakeSignInWindows windows;
+  FakeOffscreenPages windows;
   std::vector<std::pair<std::optional<nlohmann::json>, std::string>> endings;
   const auto make = [&](std::vector<std::string> domains) {
-    auto c = SignInController::create(windows, loop, "http://127.0.0.1:8000/login", "",
-                                      std::move(domains), "",
-                                      SignInController::AutoLogin{"u", "pa ss&1", "login"});
+    auto c =
+        SignInController::create(windows, loop, "http://127.0.0.1:8000/login", std::move(domains),
+                                 "", SignInController::AutoLogin{"u", "pa ss&1", "login"});
     c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
       endings.emplace_back(r, e);
     };

@@ -1,9 +1,10 @@
-#include "gtk/WebKitSignInWindows.h"
+#include "gtk/WebKitSignInWindow.h"
 
 #include <vector>
 
+#include "gtk/GtkLifetimes.h"
 #include "gtk/PagePolicy.h"
-#include "gtk/WebContexts.h"
+#include "gtk/UnwatchedPages.h"
 #include "gtk/WebKitPage.h"
 #include "signin/SignInData.h"
 
@@ -18,7 +19,7 @@ void carryShortcuts(GtkWindow* window) {
 
 class GtkSignInWindow : public SignInWindow {
  public:
-  GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, const Options& options);
+  GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Options& options);
   ~GtkSignInWindow() override;
 
   void show() override { gtk_window_present(GTK_WINDOW(window_)); }
@@ -37,7 +38,6 @@ class GtkSignInWindow : public SignInWindow {
   static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
   static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
-  static gboolean fileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer);
   static void loginMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
 
   void watchPage(WebKitWebView* view);
@@ -54,19 +54,22 @@ class GtkSignInWindow : public SignInWindow {
   std::shared_ptr<WebKitPage> page_;
   WebKitUserContentManager* content_ = nullptr;  // (owned)
   std::vector<GtkWidget*> popups_;               // popup windows, in the order opened
+  Connections connections_;                      // every handler that reaches this object
+  Connection loginChannel_;
 };
 
-GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, const Options& options)
+GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Options& options)
     : events_(options.events), capturing_(!options.captureScript.empty()) {
   content_ = webkit_user_content_manager_new();
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", store->context(),
                                        "user-content-manager", content_, nullptr));
   webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), signin::kUserAgent);
-  page_ = std::make_shared<WebKitPage>(view_, store);
+  page_ = std::make_shared<WebKitPage>(view_, std::move(store));
   if (capturing_) {
     webkit_user_content_manager_register_script_message_handler(content_, "brivokLogin");
-    g_signal_connect(content_, "script-message-received::brivokLogin", G_CALLBACK(loginMessage),
-                     this);
+    loginChannel_ =
+        Connection(content_, g_signal_connect(content_, "script-message-received::brivokLogin",
+                                              G_CALLBACK(loginMessage), this));
     WebKitUserScript* script =
         webkit_user_script_new(options.captureScript.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
@@ -108,12 +111,12 @@ GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, cons
   gtk_widget_set_can_default(done, TRUE);
   gtk_box_pack_start(GTK_BOX(bar), cancel, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(bar), done, FALSE, FALSE, 0);
-  g_signal_connect(cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+  connections_.add(cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
                      auto* self = static_cast<GtkSignInWindow*>(data);
                      if (auto events = self->events_.lock()) events->cancelPressed();
                    }),
                    this);
-  g_signal_connect(done, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+  connections_.add(done, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
                      auto* self = static_cast<GtkSignInWindow*>(data);
                      if (auto events = self->events_.lock()) events->finishPressed();
                    }),
@@ -136,7 +139,7 @@ GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, cons
                    }),
                    done);
 
-  g_signal_connect(window_, "delete-event", G_CALLBACK(deleted), this);
+  connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
   watchPage(view_);
   gtk_widget_show_all(box);
 }
@@ -144,17 +147,16 @@ GtkSignInWindow::GtkSignInWindow(const std::shared_ptr<WebKitStore>& store, cons
 GtkSignInWindow::~GtkSignInWindow() {
   closePopups();
   page_.reset();
-  g_signal_handlers_disconnect_by_data(content_, this);
-  g_signal_handlers_disconnect_by_data(view_, this);
-  g_signal_handlers_disconnect_by_data(window_, this);
+  loginChannel_.disconnect();
+  connections_.clear();  // nothing reaches this object from here on
   destroyWhenIdle(window_);
   g_object_unref(content_);
 }
 
 void GtkSignInWindow::watchPage(WebKitWebView* view) {
-  g_signal_connect(view, "create", G_CALLBACK(create), this);
-  g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), this);
-  g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), this);
+  connections_.add(view, "create", G_CALLBACK(create), this);
+  connections_.add(view, "script-dialog", G_CALLBACK(scriptDialog), this);
+  g_signal_connect(view, "run-file-chooser", G_CALLBACK(refuseFileChooser), nullptr);
 }
 
 void GtkSignInWindow::close() {
@@ -204,10 +206,11 @@ GtkWidget* GtkSignInWindow::create(WebKitWebView* view, WebKitNavigationAction* 
   webkit_settings_set_user_agent(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(popup)),
                                  signin::kUserAgent);
   self->watchPage(WEBKIT_WEB_VIEW(popup));
-  g_signal_connect(popup, "ready-to-show", G_CALLBACK(+[](WebKitWebView* popupView, gpointer d) {
-                     static_cast<GtkSignInWindow*>(d)->showPopup(popupView);
-                   }),
-                   self);
+  self->connections_.add(popup, "ready-to-show",
+                         G_CALLBACK(+[](WebKitWebView* popupView, gpointer d) {
+                           static_cast<GtkSignInWindow*>(d)->showPopup(popupView);
+                         }),
+                         self);
   return popup;
 }
 
@@ -245,12 +248,12 @@ void GtkSignInWindow::showPopup(WebKitWebView* view) {
   const auto [x, y] = signin::popupOrigin(parent, workArea, width, height);
   gtk_window_move(GTK_WINDOW(popup), x, y);
 
-  g_signal_connect(popup, "delete-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer d) {
+  connections_.add(popup, "delete-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer d) {
                      static_cast<GtkSignInWindow*>(d)->dropPopup(w);
                      return TRUE;
                    }),
                    this);
-  g_signal_connect(
+  connections_.add(
       view, "close", G_CALLBACK(+[](WebKitWebView* v, gpointer d) {
         static_cast<GtkSignInWindow*>(d)->dropPopup(gtk_widget_get_toplevel(GTK_WIDGET(v)));
       }),
@@ -264,10 +267,7 @@ void GtkSignInWindow::dropPopup(GtkWidget* window) {
   for (auto it = popups_.begin(); it != popups_.end(); ++it) {
     if (*it != window) continue;
     popups_.erase(it);
-    g_signal_handlers_disconnect_by_data(window, this);
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));
-    if (child) g_signal_handlers_disconnect_by_data(child, this);
-    gtk_widget_destroy(window);
+    gtk_widget_destroy(window);  // its handlers go with it
     return;
   }
 }
@@ -278,122 +278,32 @@ void GtkSignInWindow::closePopups() {
 
 gboolean GtkSignInWindow::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
   auto* self = static_cast<GtkSignInWindow*>(data);
-  switch (webkit_script_dialog_get_dialog_type(dialog)) {
-    case WEBKIT_SCRIPT_DIALOG_ALERT: {
-      if (self->closed_) return TRUE;  // answered at once
-      // Attached to the sign-in window, and not modal: the rest of the shell goes on.
-      showScriptDialog(GTK_WINDOW(self->window_), dialog, false);
-      return TRUE;
-    }
-    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-      webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
-      return TRUE;
-    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
-      webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);  // a page never holds on to it
-      return TRUE;
-    default:
-      return TRUE;  // a prompt answered as cancelled returns null
+  // Alerts are shown, attached to the sign-in window and not modal, so the rest of the shell
+  // goes on; everything else, and anything once the window is closing, is answered at once.
+  if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_ALERT &&
+      !self->closed_) {
+    showScriptDialog(GTK_WINDOW(self->window_), dialog, false);
+  } else {
+    answerUnwatched(dialog);
   }
-}
-
-gboolean GtkSignInWindow::fileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer) {
-  webkit_file_chooser_request_cancel(request);
   return TRUE;
 }
 
 void GtkSignInWindow::removeLoginChannel() {
   if (!capturing_) return;
-  g_signal_handlers_disconnect_by_func(content_, reinterpret_cast<gpointer>(loginMessage), this);
+  capturing_ = false;
+  loginChannel_.disconnect();
   webkit_user_content_manager_unregister_script_message_handler(content_, "brivokLogin");
 }
 
 }  // namespace
 
-WebKitSignInWindows::WebKitSignInWindows(std::string dataDir, std::string cacheDir,
-                                         std::chrono::seconds idleLinger)
-    : dataDir_(std::move(dataDir)), cacheDir_(std::move(cacheDir)), idleLinger_(idleLinger) {}
-
-WebKitSignInWindows::~WebKitSignInWindows() {
-  if (sweep_) g_source_remove(sweep_);
-  for (auto& [id, entry] : stores_) {
-    if (entry.context) {
-      g_object_remove_weak_pointer(G_OBJECT(entry.context),
-                                   reinterpret_cast<gpointer*>(&entry.context));
-    }
-  }
-}
-
-std::shared_ptr<WebKitStore> WebKitSignInWindows::store(const std::string& storeId) {
-  if (storeId.empty()) {
-    // Each page of the empty key starts from nothing: cookies, storage and the HTTP
-    // authentication the engine remembers per context.
-    WebKitWebContext* context = newEphemeralContext();
-    auto store = std::make_shared<WebKitStore>(context);
-    g_object_unref(context);
-    return store;
-  }
-  auto& entry = stores_[storeId];
-  if (auto store = entry.store.lock()) {
-    keep(entry, store);
-    return store;
-  }
-  // A context whose last page is still being taken down is taken up again: two contexts on
-  // one folder would share its files.
-  WebKitWebContext* context =
-      entry.context
-          ? WEBKIT_WEB_CONTEXT(g_object_ref(entry.context))
-          : newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
-  if (!entry.context) {
-    entry.context = context;
-    g_object_add_weak_pointer(G_OBJECT(context), reinterpret_cast<gpointer*>(&entry.context));
-  }
-  auto store = std::make_shared<WebKitStore>(context);
-  g_object_unref(context);
-  entry.store = store;
-  keep(entry, store);
-  return store;
-}
-
-void WebKitSignInWindows::keep(StoreEntry& entry, std::shared_ptr<WebKitStore> store) {
-  entry.kept = std::move(store);
-  entry.idleSince.reset();
-  if (!sweep_) sweep_ = g_timeout_add_seconds(2, sweep, this);
-}
-
-gboolean WebKitSignInWindows::sweep(gpointer data) {
-  auto* self = static_cast<WebKitSignInWindows*>(data);
-  const auto now = std::chrono::steady_clock::now();
-  bool anyKept = false;
-  for (auto& [id, entry] : self->stores_) {
-    if (!entry.kept) continue;
-    if (entry.kept.use_count() > 1) {
-      entry.idleSince.reset();  // a page or window of the key is open
-    } else if (!entry.idleSince) {
-      entry.idleSince = now;
-    } else if (now - *entry.idleSince >= self->idleLinger_) {
-      entry.kept.reset();  // its context goes with its last view
-      entry.idleSince.reset();
-    }
-    anyKept = anyKept || entry.kept;
-  }
-  if (anyKept) return G_SOURCE_CONTINUE;
-  self->sweep_ = 0;
-  return G_SOURCE_REMOVE;
-}
-
 std::shared_ptr<SignInWindow> WebKitSignInWindows::open(const SignInWindow::Options& options) {
-  return std::make_shared<GtkSignInWindow>(store(options.storeId), options);
+  return std::make_shared<GtkSignInWindow>(stores_->forKey(options.key), options);
 }
 
-std::shared_ptr<WebPage> WebKitSignInWindows::openOffscreen(const OffscreenPageOptions& options) {
-  // A view of its own for every page: a view that served another page keeps that page's
-  // history and session storage, which the next job must never see.
-  auto s = store(options.storeId);
-  return WebKitPage::offscreen(s->context(), s, options);
-}
-
-void WebKitSignInWindows::forgetStore(const std::string& storeId) {
-  if (!storeId.empty()) store(storeId)->clear();
+void WebKitSignInWindows::forget(const std::string& key) {
+  stores_->forget(key);
 }
 
 }  // namespace brivok

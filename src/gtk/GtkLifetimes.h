@@ -1,0 +1,71 @@
+#pragma once
+
+#include <glib-object.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace brivok {
+
+// A signal handler that ends with its owner: disconnected when the connection goes, and
+// harmless when the object it was made on went first. Move-only.
+class Connection {
+ public:
+  Connection() = default;
+  Connection(gpointer instance, gulong id) : ref_(std::make_unique<GWeakRef>()), id_(id) {
+    g_weak_ref_init(ref_.get(), instance);
+  }
+  ~Connection() { disconnect(); }
+  Connection(Connection&&) noexcept = default;
+  Connection& operator=(Connection&& other) noexcept {
+    if (this != &other) {
+      disconnect();
+      ref_ = std::move(other.ref_);
+      id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+  }
+
+  void disconnect() {
+    if (!ref_) return;
+    if (gpointer object = g_weak_ref_get(ref_.get())) {
+      if (id_ && g_signal_handler_is_connected(object, id_))
+        g_signal_handler_disconnect(object, id_);
+      g_object_unref(object);
+    }
+    g_weak_ref_clear(ref_.get());
+    ref_.reset();
+    id_ = 0;
+  }
+
+ private:
+  std::unique_ptr<GWeakRef> ref_;
+  gulong id_ = 0;
+};
+
+// The connections an object made, all ended when it goes.
+class Connections {
+ public:
+  void add(gpointer instance, const char* signal, GCallback handler, gpointer data) {
+    all_.emplace_back(instance, g_signal_connect(instance, signal, handler, data));
+  }
+  void clear() { all_.clear(); }
+
+ private:
+  std::vector<Connection> all_;
+};
+
+// Destroys a window once the loop is idle: it may be let go from inside one of its own
+// widgets' signals.
+inline void destroyWhenIdle(GtkWidget* window) {
+  g_idle_add(
+      +[](gpointer data) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(data));
+        return G_SOURCE_REMOVE;
+      },
+      window);
+}
+
+}  // namespace brivok
