@@ -193,7 +193,8 @@ void Application::launch() {
   parts.makeTarvelView = [overlay, data = paths_.dataDir + "/default",
                           cache = paths_.cacheDir + "/default", opener] {
     return std::make_shared<WebKitTarvelView>(
-        GTK_OVERLAY(overlay), data, cache, [opener](const std::string& url) { opener->open(url); });
+        GTK_OVERLAY(overlay), data, cache, AppDelegate::kTarvelDomain,
+        [opener](const std::string& url) { opener->open(url); });
   };
   delegate_ = AppDelegate::create(std::move(parts));
   *forward = delegate_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/AppDelegate.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/WebContexts.h"
 
@@ -20,14 +19,14 @@ int toPixels(double value, double low) {
 }  // namespace
 
 WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir,
-                                   const std::string& cacheDir,
+                                   const std::string& cacheDir, const std::string& domain,
                                    std::function<void(const std::string&)> openOutside)
     : overlay_(GTK_OVERLAY(g_object_ref(overlay))) {
   WebKitWebContext* context = newPersistentContext(dataDir, cacheDir);
   view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
   g_object_unref(context);  // the view holds it
   g_object_ref_sink(view_);
-  governor_ = governView(view_, AppDelegate::kTarvelDomain, std::move(openOutside));
+  governor_ = governView(view_, domain, std::move(openOutside));
   // Composited drawing puts a view that reaches past the window's edge at the wrong place (a
   // view running past the bottom showed its content shifted down and blank above); drawn
   // without compositing, it sits at its rectangle exactly, clipped by the window.

@@ -15,7 +15,9 @@ namespace brivok {
 // scripts of the shell and has no channel to it.
 class WebKitTarvelView : public TarvelView {
  public:
+  // Hosts of `domain` stay in the view; other addresses go to `openOutside`.
   WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir, const std::string& cacheDir,
+                   const std::string& domain,
                    std::function<void(const std::string& url)> openOutside);
   ~WebKitTarvelView() override;
   WebKitTarvelView(const WebKitTarvelView&) = delete;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
+#include <sys/prctl.h>
+
 #include <webkit2/webkit2.h>
+#include <csignal>
 
 #include <chrono>
 #include <functional>
@@ -172,8 +175,13 @@ class TestSites {
   TestSites() {
     GError* error = nullptr;
     const std::string script = std::string(BRIVOK_SOURCE_DIR) + "/tests/sites/server.py";
-    process_ = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, &error, BRIVOK_PYTHON,
-                                script.c_str(), nullptr);
+    // The sites end with the tests, even when a test run ends by a crash.
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
+    g_subprocess_launcher_set_child_setup(
+        launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, nullptr);
+    process_ =
+        g_subprocess_launcher_spawn(launcher, &error, BRIVOK_PYTHON, script.c_str(), nullptr);
+    g_object_unref(launcher);
     if (!process_) {
       ADD_FAILURE() << "could not start the test sites: " << (error ? error->message : "");
       return;

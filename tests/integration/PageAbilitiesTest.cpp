@@ -59,7 +59,7 @@ struct PageFixture : ::testing::Test {
     parts.makeTarvelView = [this] {
       return std::make_shared<WebKitTarvelView>(
           GTK_OVERLAY(overlay), dir / "data/default", dir / "cache/default",
-          [this](const std::string& url) { opener->open(url); });
+          AppDelegate::kTarvelDomain, [this](const std::string& url) { opener->open(url); });
     };
     parts.tarvelUrl = sites.origin() + "/tarvel.html";
     delegate = AppDelegate::create(std::move(parts));

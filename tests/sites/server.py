@@ -12,6 +12,7 @@ import os
 import urllib.parse
 import sys
 import threading
+import time
 
 
 ONCE_REQUESTS = [0]
@@ -51,6 +52,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return None
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
+        if url.path == "/slow":  # answers after ?s= seconds
+            time.sleep(min(float(query.get("s", ["2"])[0]), 10))
+            return self.reply(b"<title>Slow</title><p>at last</p>")
         if url.path == "/redirect":  # /redirect?to=/page
             return self.redirect(query.get("to", ["/"])[0])
         if url.path == "/download":  # a response no browser shows: it would be saved
