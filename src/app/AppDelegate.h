@@ -93,6 +93,8 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
   void answerPickedPaths(const std::vector<std::string>& paths);
   void loadTarvel();
+  // Hands a file address to the desktop, and says so when no application took it.
+  void openOrSay(const std::string& url, const std::string& message, const std::string& detail);
   // Loads `url` in `view` and gives the load up if it still runs after the page-load limit.
   void loadWithLimit(PageLoader& view, const std::string& url, Timer& limit);
 

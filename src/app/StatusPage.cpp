@@ -1,5 +1,7 @@
 #include "app/StatusPage.h"
 
+#include "core/Url.h"
+
 namespace brivok {
 
 std::string escapeHtml(std::string_view text) {
@@ -48,6 +50,18 @@ std::string statusPageHtml(std::string_view title, std::string_view detail) {
   html += escapeHtml(detail);
   html += "</div></div></body></html>";
   return html;
+}
+
+std::string secondarySiteProblemHtml(const std::string& url) {
+  const auto parsed = Url::parse(url);
+  const std::string host = parsed ? asciiLower(parsed->host) : std::string();
+  if (host == "example" || host.ends_with(".example")) {
+    return statusPageHtml("No secondary site is set up",
+                          "This build of Brivok was not given a secondary site to show here.");
+  }
+  return statusPageHtml("The secondary site could not be reached",
+                        "Check your connection. The site is tried again when the page asks "
+                        "for it to be reloaded.");
 }
 
 }  // namespace brivok

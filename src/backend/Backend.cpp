@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -119,10 +118,10 @@ void Backend::start() {
     if (onExit) onExit(std::string("Could not start the backend: ") + std::strerror(errno));
     return;
   }
+  // Whatever the backend starts and leaves, in its group or not, is found at stop by the
+  // token in its environment; the shell does not adopt orphans, so programs it hands a link
+  // or a folder to (which double-fork) never come back to it as zombies.
   const int logFd = freshLogFile(logPath());
-  // Orphans of the backend (daemons that left its process group) come back to the shell
-  // rather than to init, so stop() can still find and end them.
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   std::vector<std::string> envStrings;
   envStrings.reserve(env.size());

@@ -16,7 +16,7 @@ class RateLimitedOpener : public UrlOpener {
   static constexpr Duration kInterval = std::chrono::seconds(2);
 
   RateLimitedOpener(std::shared_ptr<UrlOpener> inner, std::shared_ptr<EventLoop> loop);
-  void open(const std::string& url) override;
+  void open(const std::string& url, Done done = nullptr) override;
 
  private:
   std::shared_ptr<UrlOpener> inner_;

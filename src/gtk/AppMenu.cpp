@@ -70,13 +70,44 @@ void forEachShownWindow(void (*run)(GtkWindow*)) {
   g_list_free(windows);
 }
 
+bool isFullScreen(GtkWindow* window) {
+  GdkWindow* gdk = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
+  return gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_FULLSCREEN);
+}
+
 void toggleFullScreen(GtkWindow* window) {
-  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
-  if (gdk && (gdk_window_get_state(gdk) & GDK_WINDOW_STATE_FULLSCREEN)) {
+  if (isFullScreen(window)) {
     gtk_window_unfullscreen(window);
   } else {
     gtk_window_fullscreen(window);
   }
+}
+
+// The menu item shows a check mark while the window in front is in full screen.
+void showFullScreenState(GtkApplication* app) {
+  GAction* action = g_action_map_lookup_action(G_ACTION_MAP(app), "full-screen");
+  if (!action) return;
+  const bool on = isFullScreen(gtk_application_get_active_window(app));
+  g_simple_action_set_state(G_SIMPLE_ACTION(action), g_variant_new_boolean(on));
+}
+
+void followFullScreen(GtkApplication* app) {
+  const auto watch = +[](GtkApplication* application, GtkWindow* window) {
+    g_signal_connect_object(window, "window-state-event",
+                            G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+                              showFullScreenState(GTK_APPLICATION(data));
+                              return FALSE;
+                            }),
+                            application, GConnectFlags(0));
+  };
+  GList* windows = gtk_application_get_windows(app);
+  for (GList* l = windows; l; l = l->next) watch(app, GTK_WINDOW(l->data));
+  g_signal_connect(app, "window-added", G_CALLBACK(watch), nullptr);
+  g_signal_connect(app, "notify::active-window",
+                   G_CALLBACK(+[](GtkApplication* application, GParamSpec*, gpointer) {
+                     showFullScreenState(application);
+                   }),
+                   nullptr);
 }
 
 struct Actions {
@@ -142,7 +173,12 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
         section = g_menu_new();
         continue;
       }
-      GSimpleAction* action = g_simple_action_new(item.action.c_str(), nullptr);
+      // Full screen is a state the item shows; the others are plain commands.
+      GSimpleAction* action =
+          item.action == "full-screen"
+              ? g_simple_action_new_stateful(item.action.c_str(), nullptr,
+                                             g_variant_new_boolean(FALSE))
+              : g_simple_action_new(item.action.c_str(), nullptr);
       g_signal_connect(action, "activate", G_CALLBACK(activated), actions);
       g_action_map_add_action(G_ACTION_MAP(app), G_ACTION(action));
       g_object_unref(action);
@@ -172,6 +208,7 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
   }
   gtk_application_set_menubar(app, G_MENU_MODEL(bar));
   g_object_unref(bar);
+  followFullScreen(app);
 }
 
 }  // namespace brivok

@@ -10,6 +10,7 @@
 #include "app/WindowFrame.h"
 #include "bridge/RateLimitedOpener.h"
 #include "gtk/AppMenu.h"
+#include "gtk/GtkAppWindow.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkPathChooser.h"
@@ -25,26 +26,6 @@ namespace brivok {
 namespace {
 
 constexpr Duration kFrameSaveDelay{400};
-
-class GtkAppWindow : public AppWindow {
- public:
-  explicit GtkAppWindow(GtkWidget* window) : window_(window) {}
-  void present() override {
-    gtk_widget_show_all(window_);
-    gtk_window_present(GTK_WINDOW(window_));
-  }
-  void alert(const std::string& message, const std::string& detail) override {
-    GtkWidget* box = gtk_message_dialog_new(
-        GTK_WINDOW(window_), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", message.c_str());
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", detail.c_str());
-    g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-    gtk_widget_show(box);
-  }
-
- private:
-  GtkWidget* window_;
-};
 
 }  // namespace
 
@@ -153,6 +134,9 @@ void Application::launch() {
   GtkWidget* overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
   gtk_container_add(GTK_CONTAINER(window_), overlay);
+  // Shown once here; presenting the window later shows the window only, so a view the page
+  // hid stays hidden.
+  gtk_widget_show_all(overlay);
   connections_.add(window_, "configure-event", G_CALLBACK(configured), this);
   connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
   connections_.add(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {

@@ -7,7 +7,7 @@ namespace brivok {
 // Opens addresses with the desktop's default handler (the user's browser for https).
 class DesktopUrlOpener : public UrlOpener {
  public:
-  void open(const std::string& url) override;
+  void open(const std::string& url, Done done = nullptr) override;
 };
 
 }  // namespace brivok

@@ -28,8 +28,9 @@ class GtkSignInWindow : public SignInWindow {
   bool rememberLogin() const override {
     return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(remember_));
   }
-  void setAddress(const std::string& text) override {
+  void setAddress(const std::string& text, bool secure) override {
     gtk_label_set_text(GTK_LABEL(address_), text.c_str());
+    gtk_widget_set_visible(padlock_, secure);
   }
   void removeLoginChannel() override;
   void closePopups() override;
@@ -49,6 +50,7 @@ class GtkSignInWindow : public SignInWindow {
   bool closed_ = false;
   GtkWidget* window_ = nullptr;
   GtkWidget* address_ = nullptr;
+  GtkWidget* padlock_ = nullptr;
   GtkWidget* remember_ = nullptr;
   WebKitWebView* view_ = nullptr;
   std::shared_ptr<WebKitPage> page_;
@@ -91,9 +93,9 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   gtk_widget_set_margin_end(bar, 12);
   // The padlock from the icon theme GTK itself depends on, so it shows on any desktop, with or
   // without an emoji font.
-  gtk_box_pack_start(GTK_BOX(bar),
-                     gtk_image_new_from_icon_name("channel-secure-symbolic", GTK_ICON_SIZE_MENU),
-                     FALSE, FALSE, 0);
+  padlock_ = gtk_image_new_from_icon_name("channel-secure-symbolic", GTK_ICON_SIZE_MENU);
+  gtk_widget_set_tooltip_text(padlock_, "The connection to this site is encrypted.");
+  gtk_box_pack_start(GTK_BOX(bar), padlock_, FALSE, FALSE, 0);
   address_ = gtk_label_new(options.address.c_str());
   gtk_label_set_ellipsize(GTK_LABEL(address_), PANGO_ELLIPSIZE_MIDDLE);
   gtk_style_context_add_class(gtk_widget_get_style_context(address_), "dim-label");
@@ -142,6 +144,7 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
   watchPage(view_);
   gtk_widget_show_all(box);
+  gtk_widget_set_visible(padlock_, options.secure);
 }
 
 GtkSignInWindow::~GtkSignInWindow() {

@@ -20,7 +20,8 @@ void NativeJobs::pollLater(Duration delay) {
 }
 
 void NativeJobs::poll() {
-  if (jobs_.size() >= kMaxRunning) {
+  waitingForSlot_ = jobs_.size() >= kMaxRunning;
+  if (waitingForSlot_) {
     pollLater(kBusyWait);
     return;
   }
@@ -72,6 +73,12 @@ void NativeJobs::completed(const std::string& id, const std::optional<nlohmann::
                            const std::string& error) {
   jobs_.erase(id);  // releases the job's object
   report(jobReport(id, result, error));
+  // A slot came free while the chain waited for one: ask for the next job now rather than at
+  // the end of the wait. No poll is outstanding while the chain waits.
+  if (waitingForSlot_) {
+    next_.cancel();
+    poll();
+  }
 }
 
 }  // namespace brivok

@@ -37,7 +37,8 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
                                             std::unique_ptr<BackendClient> backend,
                                             SignInRunner signIn);
 
-  // Sends the next poll, or waits while four jobs run.
+  // Sends the next poll, or waits while four jobs run: until one ends, and looks again every
+  // second.
   void poll();
   // Validates a job record and starts the job, or reports it as unknown or as a second job
   // under a running one's identifier, or drops it.
@@ -64,6 +65,7 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
   SignInRunner signIn_;
   std::map<std::string, std::shared_ptr<Job>> jobs_;
   Timer next_;
+  bool waitingForSlot_ = false;  // four jobs run and the chain waits for one to end
 };
 
 }  // namespace brivok

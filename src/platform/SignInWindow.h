@@ -29,6 +29,7 @@ class SignInWindow {
     std::string key;            // the sign-in key; empty: a throw-away store of its own
     std::string captureScript;  // run in every frame at document end; posts on "brivokLogin"
     std::string address;        // the first text of the address label
+    bool secure = false;        // whether the padlock shows beside it (an https page)
     std::weak_ptr<Events> events;
   };
 
@@ -37,7 +38,8 @@ class SignInWindow {
   virtual void close() = 0;  // reports windowClosed() while closing, once
   virtual std::shared_ptr<WebPage> page() = 0;
   virtual bool rememberLogin() const = 0;
-  virtual void setAddress(const std::string& text) = 0;
+  // The address label's text, and the padlock for an https page only.
+  virtual void setAddress(const std::string& text, bool secure) = 0;
   virtual void removeLoginChannel() = 0;
   // Closes every popup without reporting anything.
   virtual void closePopups() = 0;

@@ -40,6 +40,7 @@ std::shared_ptr<SignInController> SignInController::create(
   options.key = key;
   options.captureScript = captureScript();
   options.address = signin::addressLabel(url);
+  options.secure = urlScheme(url) == "https";
   options.events = self;
   self->window_ = windows.open(options);
   self->page_ = self->window_->page();
@@ -139,7 +140,7 @@ void SignInController::loadCommitted(const std::string& url) {
   }
   if (!window_) return;
   const auto parsed = Url::parse(url);
-  window_->setAddress(parsed ? parsed->host : std::string());
+  window_->setAddress(parsed ? parsed->host : std::string(), urlScheme(url) == "https");
 }
 
 void SignInController::finishSignIn() {

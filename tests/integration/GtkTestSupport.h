@@ -248,7 +248,11 @@ class ShownWindow : public AppWindow {
 
 class RecordingOpener : public UrlOpener {
  public:
-  void open(const std::string& url) override { opened.push_back(url); }
+  void open(const std::string& url, Done done = nullptr) override {
+    opened.push_back(url);
+    if (done) answers.push_back(std::move(done));
+  }
+  std::vector<Done> answers;  // what a test tells the opener's callers
   std::vector<std::string> opened;
 };
 

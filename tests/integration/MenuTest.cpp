@@ -93,6 +93,30 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   EXPECT_EQ(*ending, "the sign-in window was closed");
   EXPECT_TRUE(gtk_widget_get_visible(window));  // only the focused window closed
 
+  // Full screen is a state the menu item shows, whichever way the window got there (a window
+  // manager is what grants it).
+  GSubprocess* manager = g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, nullptr,
+                                          "matchbox-window-manager", "-use_titlebar", "no",
+                                          nullptr);
+  ASSERT_TRUE(manager);
+  testing::pause(1);
+  gtk_window_present(GTK_WINDOW(window));
+  const auto fullScreenShown = [&] {
+    GVariant* state = g_action_group_get_action_state(G_ACTION_GROUP(app), "full-screen");
+    const bool on = state && g_variant_get_boolean(state);
+    if (state) g_variant_unref(state);
+    return on;
+  };
+  EXPECT_FALSE(fullScreenShown());
+  ASSERT_TRUE(spin([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5));
+  g_action_group_activate_action(G_ACTION_GROUP(app), "full-screen", nullptr);
+  EXPECT_TRUE(spin(fullScreenShown, 5));
+  gtk_window_unfullscreen(GTK_WINDOW(window));
+  EXPECT_TRUE(spin([&] { return !fullScreenShown(); }, 5));
+  g_subprocess_force_exit(manager);
+  g_subprocess_wait(manager, nullptr, nullptr);
+  g_object_unref(manager);
+
   gtk_widget_destroy(window);
   g_application_set_default(nullptr);
   g_object_unref(app);

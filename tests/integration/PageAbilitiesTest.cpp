@@ -7,6 +7,7 @@
 #include "TempDir.h"
 #include "app/AppDelegate.h"
 #include "gtk/GlibEventLoop.h"
+#include "gtk/GtkAppWindow.h"
 #include "gtk/GtkPathChooser.h"
 #include "gtk/WebKitMainView.h"
 #include "gtk/WebKitOffscreenPages.h"
@@ -187,6 +188,10 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   EXPECT_TRUE(placed(40, 10, 321, 150));
   send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
   EXPECT_TRUE(spin([&] { return !gtk_widget_get_visible(GTK_WIDGET(tarvel)); }, 5));
+  // Bringing the window forward (a sign-in ends, a second launch) keeps it hidden.
+  GtkAppWindow(GTK_WIDGET(window->window())).present();
+  testing::pause(0.2);
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tarvel)));
   send(R"({"action":"tarvel","visible":true,"rect":[-5,0,1e300,-3]})");  // kept in bounds
   EXPECT_TRUE(spin([&] { return gtk_widget_get_mapped(GTK_WIDGET(tarvel)); }, 5));
   EXPECT_EQ(evaluate(tarvel, "window.marker"), "\"kept\"");

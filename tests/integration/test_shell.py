@@ -383,6 +383,21 @@ class ShellTest(unittest.TestCase):
                 return [line.replace("file://", "", 1) for line in f.read().split()]
         self.assertTrue(wait_for(lambda: opened() == [home, shell.log_path]), opened())
         self.assertTrue(os.path.isdir(home))
+
+        # What the desktop started for them is gone, not left as zombies of the shell.
+        def zombies():
+            found = []
+            for name in os.listdir("/proc"):
+                try:
+                    with open("/proc/%s/stat" % name) as f:
+                        stat = f.read()
+                except OSError:
+                    continue
+                fields = stat[stat.rindex(")") + 2:].split()
+                if fields[0] == "Z" and int(fields[1]) == shell.proc.pid:
+                    found.append(stat)
+            return found
+        self.assertTrue(wait_for(lambda: not zombies(), 5), zombies())
         # Ctrl+Q, typed in the window, quits as closing it does: the backend goes too.
         xdo = dict(shell.env)
         window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class",

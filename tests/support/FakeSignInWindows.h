@@ -110,7 +110,10 @@ class FakeSignInWindow : public SignInWindow {
   }
   std::shared_ptr<WebPage> page() override { return fakePage; }
   bool rememberLogin() const override { return remember; }
-  void setAddress(const std::string& text) override { address = text; }
+  void setAddress(const std::string& text, bool isSecure) override {
+    address = text;
+    secure = isSecure;
+  }
   void removeLoginChannel() override { channelRemoved = true; }
   void closePopups() override { ++popupsClosed; }
 
@@ -124,6 +127,7 @@ class FakeSignInWindow : public SignInWindow {
   bool channelRemoved = false;
   int popupsClosed = 0;
   std::string address;
+  bool secure = false;
 };
 
 class FakeSignInWindows : public SignInWindows {

@@ -82,7 +82,11 @@ class FakeWindow : public AppWindow {
 
 class FakeOpener : public UrlOpener {
  public:
-  void open(const std::string& url) override { opened.push_back(url); }
+  void open(const std::string& url, Done done = nullptr) override {
+    opened.push_back(url);
+    if (done) answers.push_back(std::move(done));
+  }
+  std::vector<Done> answers;  // what a test tells the opener's callers
   std::vector<std::string> opened;
 };
 
@@ -91,6 +95,11 @@ TEST(StatusPage, TextsAreEscaped) {
   EXPECT_NE(html.find("&lt;b&gt;"), std::string::npos);
   EXPECT_NE(html.find("See /tmp/a&amp;b/&lt;script&gt;x&lt;/script&gt;.log."), std::string::npos);
   EXPECT_EQ(html.find("<script>"), std::string::npos);
+  // The secondary site of a build that never got one says so, not the resolver's error.
+  EXPECT_NE(secondarySiteProblemHtml("https://app.tarvel.example/").find("No secondary site"),
+            std::string::npos);
+  EXPECT_NE(secondarySiteProblemHtml("https://app.tarvel.com/").find("could not be reached"),
+            std::string::npos);
 }
 
 TEST(WebPrefs, KeysValuesAndTheFiftyKeyLimit) {
@@ -561,6 +570,15 @@ TEST_F(DelegateFixture, ReloadBeforeAndAfterReadinessAndTheFolderCommands) {
   EXPECT_EQ(opener->opened, (std::vector<std::string>{"file://" + dir / "home/.brivok",
                                                       "file://" + dir / "home/.brivok",
                                                       "file://" + dir / "state/backend.log"}));
+  // Opened: nothing to say. Nothing on the desktop took it: an alert names the path.
+  ASSERT_EQ(opener->answers.size(), 3u);
+  opener->answers[0](true);
+  EXPECT_TRUE(window->alerts.empty());
+  opener->answers[1](false);
+  opener->answers[2](false);
+  ASSERT_EQ(window->alerts.size(), 2u);
+  EXPECT_NE(window->alerts[0].find("The folder is " + dir / "home/.brivok" + "."), std::string::npos);
+  EXPECT_NE(window->alerts[1].find("The log is " + dir / "state/backend.log" + "."), std::string::npos);
 }
 
 }  // namespace

@@ -51,7 +51,11 @@ TEST(NavigationPolicy, TableOfAddresses) {
 
 TEST(RateLimitedOpener, ABurstThenOneEveryTwoSeconds) {
   struct Recording : UrlOpener {
-    void open(const std::string& url) override { opened.push_back(url); }
+    void open(const std::string& url, Done done = nullptr) override {
+    opened.push_back(url);
+    if (done) answers.push_back(std::move(done));
+  }
+  std::vector<Done> answers;  // what a test tells the opener's callers
     std::vector<std::string> opened;
   };
   auto loop = std::make_shared<testing::FakeEventLoop>();

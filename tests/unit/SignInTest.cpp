@@ -200,10 +200,16 @@ TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
 
 TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
   auto c = make();
+  EXPECT_TRUE(window().options.secure);
   c->loadCommitted("https://accounts.other.org/step2");
   EXPECT_EQ(window().address, "accounts.other.org");
+  EXPECT_TRUE(window().secure);
+  // The padlock is for encrypted pages only.
+  c->loadCommitted("http://accounts.other.org/plain");
+  EXPECT_FALSE(window().secure);
   c->loadCommitted("about:blank");
   EXPECT_EQ(window().address, "");
+  EXPECT_FALSE(window().secure);
   EXPECT_EQ(signin::addressLabel("data:text/html,hi"), "data:text/html,hi");
 }
 

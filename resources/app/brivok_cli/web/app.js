@@ -17,6 +17,14 @@ async function api(path, body) {
   return reply.json();
 }
 
+// The app keeps every key once saved; a value can be cleared by saving it empty.
+function savePref(key, value) {
+  if (!post({ action: "setPref", key, value })) return false;
+  prefs[key] = value;
+  showPrefs();
+  return true;
+}
+
 function showPrefs() {
   const body = document.querySelector("#prefs tbody");
   body.replaceChildren();
@@ -24,13 +32,21 @@ function showPrefs() {
   if (keys.length === 0) {
     const row = body.insertRow();
     const cell = row.insertCell();
-    cell.colSpan = 2;
+    cell.colSpan = 3;
     cell.textContent = "No preferences are stored yet.";
   }
   for (const key of keys) {
     const row = body.insertRow();
     row.insertCell().textContent = key;
-    row.insertCell().textContent = prefs[key];
+    row.insertCell().textContent = prefs[key] === "" ? "(empty)" : prefs[key];
+    const clear = document.createElement("button");
+    clear.type = "button";
+    clear.textContent = "Clear";
+    clear.disabled = prefs[key] === "";
+    clear.addEventListener("click", () => {
+      if (savePref(key, "")) document.getElementById("pref-note").textContent = "Cleared “" + key + "”.";
+    });
+    row.insertCell().append(clear);
   }
 }
 
@@ -38,10 +54,14 @@ function clock(seconds) {
   return seconds ? new Date(seconds * 1000).toLocaleTimeString() : "—";
 }
 
+function failed(job) {
+  return job.state === "done" && job.outcome && !job.outcome.ok;
+}
+
 function outcomeText(job) {
   const o = job.outcome;
-  if (!o) return "";
-  if (!o.ok) return o.error || "failed";
+  if (!o) return job.state === "done" ? "No report came back." : "";
+  if (!o.ok) return "Failed: " + (o.error || "the app gave no reason.");
   if (job.kind === "render") {
     return (o.title || "(no title)") + " — " + o.final_url + " — " + o.length + " characters\n" +
       (o.first_lines || []).join("\n");
@@ -58,7 +78,9 @@ function showJobs(jobs) {
     const row = body.insertRow();
     row.insertCell().textContent = (job.kind === "render" ? "Read " : "Sign in to ") + job.url +
       (job.key ? " (key " + job.key + ")" : "");
-    row.insertCell().textContent = job.state;
+    const state = row.insertCell();
+    state.textContent = failed(job) ? "failed" : job.state;
+    if (failed(job)) state.className = "failed";
     row.insertCell().textContent = "queued " + clock(job.queued_at) + ", started " +
       clock(job.started_at) + ", finished " + clock(job.finished_at);
     const outcome = row.insertCell();
@@ -67,9 +89,26 @@ function showJobs(jobs) {
   }
 }
 
+// The note under the job forms follows the last job queued here until it ends.
+let lastQueued = null;
+function followLastJob(jobs) {
+  const job = lastQueued && jobs.find((j) => j.job === lastQueued);
+  if (!job) return;
+  const note = document.getElementById("job-note");
+  if (job.state === "queued") note.textContent = "Queued.";
+  else if (job.state === "running") note.textContent = "Running…";
+  else {
+    note.textContent = failed(job) ? "The job failed: " + (job.outcome.error || "no reason given") + "."
+      : "Done.";
+    lastQueued = null;
+  }
+}
+
 async function refreshJobs() {
   try {
-    showJobs((await api("/api/jobs")).jobs);
+    const jobs = (await api("/api/jobs")).jobs;
+    showJobs(jobs);
+    followLastJob(jobs);
   } catch (e) {
     /* the next refresh tries again */
   }
@@ -85,8 +124,8 @@ document.getElementById("pref-form").addEventListener("submit", (event) => {
   const key = document.getElementById("pref-key").value;
   const value = document.getElementById("pref-value").value;
   const note = document.getElementById("pref-note");
-  note.textContent = post({ action: "setPref", key, value })
-    ? "Saved. Reload the page to see it."
+  note.textContent = savePref(key, value)
+    ? "Saved “" + key + "”."
     : "Preferences can only be saved in the Brivok app.";
 });
 document.getElementById("reload").addEventListener("click", () => location.reload());
@@ -98,7 +137,7 @@ document.getElementById("link-form").addEventListener("submit", (event) => {
   if (!url.startsWith("https://")) {
     note.textContent = "Only https addresses can be opened.";
   } else if (post({ action: "openExternal", url })) {
-    note.textContent = "Sent to your browser.";
+    note.textContent = "Asked the app to open it in your browser.";
   } else {
     window.open(url, "_blank", "noopener");
   }
@@ -107,7 +146,7 @@ document.getElementById("link-form").addEventListener("submit", (event) => {
 async function queueJob(job) {
   const note = document.getElementById("job-note");
   try {
-    await api("/api/jobs", job);
+    lastQueued = (await api("/api/jobs", job)).job;
     note.textContent = "Queued.";
   } catch (e) {
     note.textContent = "The job was not queued: " + e.message;
@@ -154,9 +193,11 @@ function showSignIns() {
     else if (answer.error) text += "failed: " + answer.error;
     else {
       const names = (answer.cookies || []).map((c) => c.name);
-      text += "signed in; cookies: " + (names.length ? names.join(", ") : "none") +
-        "; remember: " + (answer.remember ? "yes" : "no") +
-        "; login: " + (answer.login ? "came back" : "none");
+      text += "signed in. " + (names.length ? "Cookies handed over: " + names.join(", ") + ". "
+        : "No cookies of the listed sites were handed over. ") +
+        (answer.login ? "The app will remember this login to sign in again by itself."
+          : answer.remember ? "No login was typed, so there is none to remember."
+            : "The login will not be remembered.");
     }
     item.textContent = text;
     item.dataset.id = id;
