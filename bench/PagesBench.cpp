@@ -1,0 +1,187 @@
+// Reading real pages: the given documentation pages, served on 127.0.0.1, are queued at once
+// as render jobs at the real reference backend and read through the job loop (four slots),
+// as the shell does. Reports pages per minute, the time per job once handed over, the peak
+// PSS of the whole (this process and the engine's), and whether every text equals what a
+// plain web view reads of the same page.
+// Usage: bench/pages.sh BUILD_DIR [DOC_DIR]
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ProcessMemory.h"
+#include "gtk/GlibEventLoop.h"
+#include "gtk/SoupHttpClient.h"
+#include "gtk/WebContexts.h"
+#include "gtk/WebKitOffscreenPages.h"
+#include "jobs/NativeJobs.h"
+
+using namespace brivok;
+using Seconds = std::chrono::duration<double>;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+void spinUntil(const std::function<bool()>& done, double seconds) {
+  const auto deadline = SteadyClock::now() + Seconds(seconds);
+  while (!done() && SteadyClock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
+}
+
+// The HTTP client of the job loop, noting every report as it goes to the backend.
+class NotingHttp : public HttpClient {
+ public:
+  explicit NotingHttp(std::shared_ptr<HttpClient> inner) : inner_(std::move(inner)) {}
+  void send(const Request& request, std::function<void(Reply)> done) override {
+    if (request.url.ends_with("/api/native/done") && request.body) {
+      const auto report = nlohmann::json::parse(*request.body, nullptr, false);
+      if (report.is_object()) reports[report.value("job", "")] = {SteadyClock::now(), report};
+    }
+    inner_->send(request, std::move(done));
+  }
+  std::map<std::string, std::pair<SteadyClock::time_point, nlohmann::json>> reports;
+
+ private:
+  std::shared_ptr<HttpClient> inner_;
+};
+
+// Pages that note when each load is asked for.
+class TimedPages : public OffscreenPages {
+ public:
+  explicit TimedPages(std::shared_ptr<OffscreenPages> real) : real_(std::move(real)) {}
+  std::shared_ptr<WebPage> open(const OffscreenPageOptions& o) override {
+    opened.push_back(SteadyClock::now());
+    return real_->open(o);
+  }
+  std::vector<SteadyClock::time_point> opened;
+
+ private:
+  std::shared_ptr<OffscreenPages> real_;
+};
+
+long totalPss() {
+  long pss = bench::memoryKiB(getpid());
+  for (int pid : bench::children()) pss += bench::memoryKiB(pid);
+  return pss;
+}
+
+// What a plain web view shows of a page: its visible text once it has loaded and settled.
+std::string plainRead(WebKitWebContext* context, const std::string& url) {
+  GtkWidget* host = gtk_offscreen_window_new();
+  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
+  gtk_widget_set_size_request(GTK_WIDGET(view), 1280, 2000);
+  gtk_container_add(GTK_CONTAINER(host), GTK_WIDGET(view));
+  gtk_widget_show_all(host);
+  webkit_web_view_load_uri(view, url.c_str());
+  spinUntil([&] { return !webkit_web_view_is_loading(view); }, 30);
+  spinUntil([] { return false; }, 1.5);
+  std::string text;
+  bool done = false;
+  webkit_web_view_evaluate_javascript(
+      view, "document.body ? document.body.innerText.slice(0, 200000) : ''", -1, nullptr, nullptr,
+      nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* out = static_cast<std::pair<std::string*, bool*>*>(data);
+        if (JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source),
+                                                                     result, nullptr)) {
+          char* s = jsc_value_to_string(v);
+          *out->first = s ? s : "";
+          g_free(s);
+          g_object_unref(v);
+        }
+        *out->second = true;
+        delete out;
+      },
+      new std::pair<std::string*, bool*>(&text, &done));
+  spinUntil([&] { return done; }, 10);
+  gtk_widget_destroy(host);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  gtk_init(&argc, &argv);
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: pages_bench SITE_ORIGIN BACKEND_ADDRESS TOKEN PATH...\n");
+    return 2;
+  }
+  const std::string origin = argv[1], address = argv[2], token = argv[3];
+  std::vector<std::string> paths(argv + 4, argv + argc);
+  auto loop = std::make_shared<GlibEventLoop>();
+  auto stores = std::make_shared<WebKitStores>("/tmp/brivok-pages-bench/data",
+                                               "/tmp/brivok-pages-bench/cache");
+  auto pages = std::make_shared<TimedPages>(std::make_shared<WebKitOffscreenPages>(stores));
+  auto http = std::make_shared<NotingHttp>(std::make_shared<SoupHttpClient>());
+  auto backend = [&] { return std::optional<std::string>(address); };
+  BackendClient queue(http, backend, token);
+
+  // All queued at once, before the loop asks.
+  std::map<std::string, std::string> urlOf;  // job id → page
+  int queued = 0;
+  for (const auto& path : paths) {
+    const std::string url = origin + "/" + path;
+    queue.request("/api/jobs", nlohmann::json{{"kind", "render"}, {"url", url}},
+                  std::chrono::seconds(10), [&, url](std::optional<nlohmann::json> reply) {
+                    ++queued;
+                    if (reply && reply->contains("job")) urlOf[(*reply)["job"]] = url;
+                  });
+  }
+  spinUntil([&] { return queued == static_cast<int>(paths.size()); }, 30);
+
+  auto jobs = NativeJobs::create(loop, pages, std::make_unique<BackendClient>(http, backend, token),
+                                 nullptr);
+  const auto start = SteadyClock::now();
+  long peak = 0;
+  guint sampler = g_timeout_add(
+      250,
+      +[](gpointer data) -> gboolean {
+        auto* p = static_cast<long*>(data);
+        *p = std::max(*p, totalPss());
+        return G_SOURCE_CONTINUE;
+      },
+      &peak);
+  jobs->poll();
+  spinUntil([&] { return http->reports.size() >= urlOf.size(); }, 1800);
+  g_source_remove(sampler);
+  const double minutes = Seconds(std::max_element(http->reports.begin(), http->reports.end(),
+                                                  [](const auto& a, const auto& b) {
+                                                    return a.second.first < b.second.first;
+                                                  })
+                                     ->second.first -
+                                 start)
+                             .count() /
+                         60;
+  jobs.reset();
+
+  // Time from a job's page being made to its report, in order.
+  std::vector<SteadyClock::time_point> ends;
+  for (const auto& [id, report] : http->reports) ends.push_back(report.first);
+  std::sort(ends.begin(), ends.end());
+  double handed = 0;
+  for (std::size_t i = 0; i < std::min(ends.size(), pages->opened.size()); ++i)
+    handed += Seconds(ends[i] - pages->opened[i]).count();
+  handed /= std::max<std::size_t>(1, ends.size());
+
+  // The same pages read by a plain web view.
+  WebKitWebContext* plain = newEphemeralContext();
+  int same = 0, ok = 0;
+  for (const auto& [id, report] : http->reports) {
+    const auto& body = report.second;
+    if (!body.value("ok", false)) continue;
+    ++ok;
+    const std::string text = body["result"].value("text", "");
+    if (text == plainRead(plain, urlOf[id])) ++same;
+  }
+  g_object_unref(plain);
+  std::printf(
+      "%zu pages read in %.2f min: %.1f pages/min; %.2f s per job once handed; "
+      "%d reported ok, %d texts identical to a plain web view's; peak PSS %.0f MiB\n",
+      http->reports.size(), minutes, http->reports.size() / minutes, handed, ok, same,
+      peak / 1024.0);
+  return 0;
+}
