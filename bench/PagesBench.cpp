@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -62,6 +63,16 @@ class TimedPages : public OffscreenPages {
  private:
   std::shared_ptr<OffscreenPages> real_;
 };
+
+// Busy and total time of all processors so far, in clock ticks.
+std::pair<long long, long long> cpuTicks() {
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+  stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
+  const long long busy = user + nice + system + irq + softirq;
+  return {busy, busy + idle + iowait};
+}
 
 long totalPss() {
   long pss = bench::memoryKiB(getpid());
@@ -136,6 +147,7 @@ int main(int argc, char** argv) {
   auto jobs = NativeJobs::create(loop, pages, std::make_unique<BackendClient>(http, backend, token),
                                  nullptr);
   const auto start = SteadyClock::now();
+  const auto cpuBefore = cpuTicks();
   long peak = 0;
   guint sampler = g_timeout_add(
       250,
@@ -148,6 +160,9 @@ int main(int argc, char** argv) {
   jobs->poll();
   spinUntil([&] { return http->reports.size() >= urlOf.size(); }, 1800);
   g_source_remove(sampler);
+  const auto cpuAfter = cpuTicks();
+  const double busy = 100.0 * (cpuAfter.first - cpuBefore.first) /
+                      std::max(1LL, cpuAfter.second - cpuBefore.second);
   const double minutes = Seconds(std::max_element(http->reports.begin(), http->reports.end(),
                                                   [](const auto& a, const auto& b) {
                                                     return a.second.first < b.second.first;
@@ -180,8 +195,9 @@ int main(int argc, char** argv) {
   g_object_unref(plain);
   std::printf(
       "%zu pages read in %.2f min: %.1f pages/min; %.2f s per job once handed; "
-      "%d reported ok, %d texts identical to a plain web view's; peak PSS %.0f MiB\n",
+      "%d reported ok, %d texts identical to a plain web view's; peak PSS %.0f MiB; "
+      "processors %.0f %% busy while reading\n",
       http->reports.size(), minutes, http->reports.size() / minutes, handed, ok, same,
-      peak / 1024.0);
+      peak / 1024.0, busy);
   return 0;
 }

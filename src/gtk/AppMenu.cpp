@@ -174,11 +174,10 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
         continue;
       }
       // Full screen is a state the item shows; the others are plain commands.
-      GSimpleAction* action =
-          item.action == "full-screen"
-              ? g_simple_action_new_stateful(item.action.c_str(), nullptr,
-                                             g_variant_new_boolean(FALSE))
-              : g_simple_action_new(item.action.c_str(), nullptr);
+      GSimpleAction* action = item.action == "full-screen"
+                                  ? g_simple_action_new_stateful(item.action.c_str(), nullptr,
+                                                                 g_variant_new_boolean(FALSE))
+                                  : g_simple_action_new(item.action.c_str(), nullptr);
       g_signal_connect(action, "activate", G_CALLBACK(activated), actions);
       g_action_map_add_action(G_ACTION_MAP(app), G_ACTION(action));
       g_object_unref(action);

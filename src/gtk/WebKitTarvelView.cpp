@@ -30,19 +30,19 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
   governor_ = governView(view_, domain, std::move(openOutside));
   // After the governor, which answers for outside addresses: the site's own address that does
   // not load gets a page that says why, never the engine's raw error.
-  g_signal_connect(view_, "load-failed",
-                   G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent, const char* uri,
-                                  GError* error, gpointer) -> gboolean {
-                     if (g_error_matches(error, WEBKIT_NETWORK_ERROR,
-                                         WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                         g_error_matches(error, WEBKIT_POLICY_ERROR,
-                                         WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-                       return FALSE;
-                     const std::string html = secondarySiteProblemHtml(uri ? uri : "");
-                     webkit_web_view_load_alternate_html(view, html.c_str(), uri, nullptr);
-                     return TRUE;
-                   }),
-                   nullptr);
+  g_signal_connect(
+      view_, "load-failed",
+      G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent, const char* uri, GError* error,
+                     gpointer) -> gboolean {
+        if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+            g_error_matches(error, WEBKIT_POLICY_ERROR,
+                            WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+          return FALSE;
+        const std::string html = secondarySiteProblemHtml(uri ? uri : "");
+        webkit_web_view_load_alternate_html(view, html.c_str(), uri, nullptr);
+        return TRUE;
+      }),
+      nullptr);
   // Composited drawing puts a view that reaches past the window's edge at the wrong place (a
   // view running past the bottom showed its content shifted down and blank above); drawn
   // without compositing, it sits at its rectangle exactly, clipped by the window.
