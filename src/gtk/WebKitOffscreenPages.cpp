@@ -21,7 +21,7 @@ WebKitOffscreenPages::~WebKitOffscreenPages() {
 
 WebKitOffscreenPages::Ready WebKitOffscreenPages::make(const OffscreenPageOptions& options) {
   auto store = stores_->forKey(options.key);
-  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(store->context()));
+  auto* view = store->makeView();
   WebKitSettings* settings = webkit_web_view_get_settings(view);
   webkit_settings_set_user_agent(settings, signin::kUserAgent);
   webkit_settings_set_media_playback_requires_user_gesture(settings, TRUE);
@@ -64,7 +64,7 @@ void WebKitOffscreenPages::prepareSpare(const OffscreenPageOptions& shape) {
         self->preparing_ = 0;
         self->dropSpare();
         self->spare_ = self->make(self->spareShape_);
-        // Its store's network process starts now, not when the page is asked for.
+        // Its session in the network process is set up now, not when the page is asked for.
         self->spare_->store->readCookies([](std::vector<Cookie>) {});
         self->expiry_ = g_timeout_add_seconds(
             kSpareSeconds,

@@ -15,8 +15,8 @@ namespace brivok {
 // is never shown (the engine renders it as if on screen: visible, animation frames, timers,
 // scrolling), on its key's store, governed as a page no one watches.
 //
-// A throw-away page (the empty key) needs a new store, and with it a network process of its
-// own, every time. One such view, on a store no page has used, is made ready ahead while
+// A throw-away page (the empty key) needs a new store and a new view every time. One such
+// view, on a store no page has used, is made ready ahead while
 // throw-away pages keep coming, so the next one starts at once; it has never loaded anything
 // and is let go after a quiet while.
 class WebKitOffscreenPages : public OffscreenPages {

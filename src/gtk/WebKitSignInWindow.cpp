@@ -63,8 +63,7 @@ class GtkSignInWindow : public SignInWindow {
 GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Options& options)
     : events_(options.events), capturing_(!options.captureScript.empty()) {
   content_ = webkit_user_content_manager_new();
-  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", store->context(),
-                                       "user-content-manager", content_, nullptr));
+  view_ = store->makeView(content_);
   webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), signin::kUserAgent);
   page_ = std::make_shared<WebKitPage>(view_, std::move(store));
   if (capturing_) {

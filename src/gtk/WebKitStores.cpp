@@ -7,22 +7,37 @@
 
 namespace brivok {
 
-WebKitStore::WebKitStore(WebKitWebContext* context)
-    : context_(WEBKIT_WEB_CONTEXT(g_object_ref(context))) {}
+WebKitStore::WebKitStore(WebKitWebContext* context, bool throwAway)
+    : context_(WEBKIT_WEB_CONTEXT(g_object_ref(context))), throwAway_(throwAway) {}
 
 WebKitStore::~WebKitStore() {
+  g_clear_object(&viewManager_);
   g_object_unref(context_);
 }
 
-WebKitCookieManager* WebKitStore::cookies() const {
-  return webkit_website_data_manager_get_cookie_manager(
-      webkit_web_context_get_website_data_manager(context_));
+WebKitWebView* WebKitStore::makeView(WebKitUserContentManager* content) {
+  // An ephemeral view on a lasting context gets a new in-memory data manager of its own:
+  // cookies, storage and remembered HTTP authentication start from nothing.
+  auto* view = WEBKIT_WEB_VIEW(content ? g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
+                                                      "is-ephemeral", throwAway_,
+                                                      "user-content-manager", content, nullptr)
+                                       : g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
+                                                      "is-ephemeral", throwAway_, nullptr));
+  if (throwAway_ && !viewManager_) {
+    viewManager_ =
+        WEBKIT_WEBSITE_DATA_MANAGER(g_object_ref(webkit_web_view_get_website_data_manager(view)));
+  }
+  return view;
+}
+
+WebKitWebsiteDataManager* WebKitStore::manager() const {
+  return viewManager_ ? viewManager_ : webkit_web_context_get_website_data_manager(context_);
 }
 
 void WebKitStore::readCookies(std::function<void(std::vector<Cookie>)> done) {
   using Done = std::function<void(std::vector<Cookie>)>;
   webkit_cookie_manager_get_all_cookies(
-      cookies(), nullptr,
+      webkit_website_data_manager_get_cookie_manager(manager()), nullptr,
       +[](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Done> callback(static_cast<Done*>(data));
         GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
@@ -65,7 +80,7 @@ void WebKitStore::addCookie(const Cookie& cookie, std::function<void()> done) {
   }
   using Done = std::function<void()>;
   webkit_cookie_manager_add_cookie(
-      cookies(), c, nullptr,
+      webkit_website_data_manager_get_cookie_manager(manager()), c, nullptr,
       +[](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Done> callback(static_cast<Done*>(data));
         webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(source), result, nullptr);
@@ -76,8 +91,8 @@ void WebKitStore::addCookie(const Cookie& cookie, std::function<void()> done) {
 }
 
 void WebKitStore::clear() {
-  webkit_website_data_manager_clear(webkit_web_context_get_website_data_manager(context_),
-                                    WEBKIT_WEBSITE_DATA_ALL, 0, nullptr, nullptr, nullptr);
+  webkit_website_data_manager_clear(manager(), WEBKIT_WEBSITE_DATA_ALL, 0, nullptr, nullptr,
+                                    nullptr);
 }
 
 WebKitStores::WebKitStores(std::string dataDir, std::string cacheDir,
@@ -86,6 +101,7 @@ WebKitStores::WebKitStores(std::string dataDir, std::string cacheDir,
 
 WebKitStores::~WebKitStores() {
   g_clear_handle_id(&sweep_, g_source_remove);
+  g_clear_object(&throwAway_);
   for (auto& [id, entry] : stores_) {
     if (entry.context) {
       g_object_remove_weak_pointer(G_OBJECT(entry.context),
@@ -97,12 +113,11 @@ WebKitStores::~WebKitStores() {
 std::shared_ptr<WebKitStore> WebKitStores::forKey(const std::string& key) {
   const std::string storeId = signin::storeIdentifier(key);
   if (storeId.empty()) {
-    // Each page of the empty key starts from nothing: cookies, storage and the HTTP
-    // authentication the engine remembers per context.
-    WebKitWebContext* context = newEphemeralContext();
-    auto store = std::make_shared<WebKitStore>(context);
-    g_object_unref(context);
-    return store;
+    // Nothing is written under it: every view on it is ephemeral.
+    if (!throwAway_) {
+      throwAway_ = newPersistentContext(cacheDir_ + "/throwaway", cacheDir_ + "/throwaway");
+    }
+    return std::make_shared<WebKitStore>(throwAway_, true);
   }
   auto& entry = stores_[storeId];
   if (auto store = entry.store.lock()) {

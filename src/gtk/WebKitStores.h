@@ -13,10 +13,11 @@
 
 namespace brivok {
 
-// The website store of one web context (a reference is held).
+// The website store of one web context (a reference is held), or, for a throw-away store, the
+// fresh in-memory store of the one view made on it.
 class WebKitStore : public WebsiteStore {
  public:
-  explicit WebKitStore(WebKitWebContext* context);
+  explicit WebKitStore(WebKitWebContext* context, bool throwAway = false);
   ~WebKitStore() override;
   WebKitStore(const WebKitStore&) = delete;
   WebKitStore& operator=(const WebKitStore&) = delete;
@@ -25,11 +26,15 @@ class WebKitStore : public WebsiteStore {
   void addCookie(const Cookie& cookie, std::function<void()> done) override;
   void clear() override;
 
-  WebKitWebContext* context() const { return context_; }
+  // A view on this store; `content` is its user content manager, if any. A throw-away store
+  // makes one view only, with a data manager of its own that lives in memory.
+  WebKitWebView* makeView(WebKitUserContentManager* content = nullptr);
 
  private:
-  WebKitCookieManager* cookies() const;
+  WebKitWebsiteDataManager* manager() const;
   WebKitWebContext* context_;
+  bool throwAway_;
+  WebKitWebsiteDataManager* viewManager_ = nullptr;  // (owned) a throw-away view's own
 };
 
 // The website stores of sign-in keys. Each key's store is one web context with a data
@@ -37,7 +42,8 @@ class WebKitStore : public WebsiteStore {
 // identifier, shared by every window and page of the key while any of them is open, and for
 // a short while after (jobs of one key often come one after another). Then the context and
 // its network process go; the data stays on disk for the next one. The empty key gives each
-// caller a throw-away store of its own.
+// caller a throw-away store of its own: an in-memory session on one shared context, so a
+// throw-away page costs no network process of its own.
 class WebKitStores {
  public:
   static constexpr std::chrono::seconds kIdleLinger{10};
@@ -65,8 +71,9 @@ class WebKitStores {
   std::string dataDir_;
   std::string cacheDir_;
   std::chrono::seconds idleLinger_;
-  std::map<std::string, Entry> stores_;  // by store identifier
-  guint sweep_ = 0;                      // runs while a store is kept
+  std::map<std::string, Entry> stores_;    // by store identifier
+  WebKitWebContext* throwAway_ = nullptr;  // (owned) made on the first throw-away page
+  guint sweep_ = 0;                        // runs while a store is kept
 };
 
 }  // namespace brivok

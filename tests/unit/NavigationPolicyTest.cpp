@@ -76,6 +76,35 @@ TEST(RateLimitedOpener, ABurstThenOneEveryTwoSeconds) {
   EXPECT_EQ(inner->opened.size(), 9u);
 }
 
+// What a page no one watches may load: web pages in place, nothing that reaches the desktop,
+// and a new window only where the page's flow needs one (then in the same page).
+TEST(NavigationPolicy, PagesNoOneWatches) {
+  using U = UnwatchedNavigation;
+  const struct {
+    const char* url;
+    bool newWindow, inPlace;
+    U expected;
+  } cases[] = {
+      {"https://a.example/", false, false, U::Allow},
+      {"HTTP://a.example/x", false, false, U::Allow},
+      {"about:blank", false, false, U::Allow},
+      {"data:text/html,<p>x|y</p>", false, false, U::Allow},  // as the engine writes it
+      {"blob:https://a.example/0b1d", false, false, U::Allow},
+      {"mailto:a@example.com", false, false, U::Refuse},
+      {"file:///etc/passwd", false, false, U::Refuse},
+      {"javascript:alert(1)", false, false, U::Refuse},
+      {"", false, false, U::Refuse},
+      {"https://popup.example/", true, false, U::Refuse},
+      {"https://popup.example/", true, true, U::LoadInPlace},
+      {"mailto:a@example.com", true, true, U::Refuse},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(decideUnwatchedNavigation(c.url, c.newWindow, c.inPlace), c.expected) << c.url;
+  }
+  EXPECT_TRUE(isWebAddress("Https://a/"));
+  EXPECT_FALSE(isWebAddress("about:blank"));
+}
+
 // The user's proxies written out with this machine reached directly; nothing where there is
 // no proxy, or one the shell cannot write out.
 TEST(LoopbackProxy, TheUsersProxiesWithThisMachineDirect) {
