@@ -64,8 +64,12 @@ void WebKitOffscreenPages::prepareSpare(const OffscreenPageOptions& shape) {
         self->preparing_ = 0;
         self->dropSpare();
         self->spare_ = self->make(self->spareShape_);
-        // Its session in the network process is set up now, not when the page is asked for.
+        // Its session in the network process and its web process are started now, not when
+        // the page is asked for: a script on the empty document launches the process, and
+        // leaves no history behind.
         self->spare_->store->readCookies([](std::vector<Cookie>) {});
+        webkit_web_view_evaluate_javascript(self->spare_->view, "0", -1, WebKitPage::kShellWorld,
+                                            nullptr, nullptr, nullptr, nullptr);
         self->expiry_ = g_timeout_add_seconds(
             kSpareSeconds,
             +[](gpointer d) -> gboolean {

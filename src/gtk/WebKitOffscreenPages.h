@@ -16,9 +16,9 @@ namespace brivok {
 // scrolling), on its key's store, governed as a page no one watches.
 //
 // A throw-away page (the empty key) needs a new store and a new view every time. One such
-// view, on a store no page has used, is made ready ahead while
-// throw-away pages keep coming, so the next one starts at once; it has never loaded anything
-// and is let go after a quiet while.
+// view, on a store no page has used and with its web process running, is made ready ahead
+// while throw-away pages keep coming, so the next one starts at once; it has never loaded
+// anything and is let go after a quiet while.
 class WebKitOffscreenPages : public OffscreenPages {
  public:
   static constexpr guint kSpareSeconds = 10;

@@ -82,7 +82,9 @@ void PageRenderer::probed(Duration elapsed, const std::optional<nlohmann::json>&
     if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15)
       n = static_cast<long long>(d);
   }
-  const auto now = loop_->now();
+  // Held still is measured between the ticks that asked, not between the answers: an answer
+  // that comes late must not cost the page another tick.
+  const auto now = started_ + elapsed;
   if (n != lastLength_) {
     lastLength_ = n;
     stableSince_ = now;
