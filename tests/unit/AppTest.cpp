@@ -577,8 +577,10 @@ TEST_F(DelegateFixture, ReloadBeforeAndAfterReadinessAndTheFolderCommands) {
   opener->answers[1](false);
   opener->answers[2](false);
   ASSERT_EQ(window->alerts.size(), 2u);
-  EXPECT_NE(window->alerts[0].find("The folder is " + dir / "home/.brivok" + "."), std::string::npos);
-  EXPECT_NE(window->alerts[1].find("The log is " + dir / "state/backend.log" + "."), std::string::npos);
+  EXPECT_NE(window->alerts[0].find("The folder is " + dir / "home/.brivok" + "."),
+            std::string::npos);
+  EXPECT_NE(window->alerts[1].find("The log is " + dir / "state/backend.log" + "."),
+            std::string::npos);
 }
 
 }  // namespace
