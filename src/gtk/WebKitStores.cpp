@@ -113,7 +113,7 @@ WebKitStores::~WebKitStores() {
 std::shared_ptr<WebKitStore> WebKitStores::forKey(const std::string& key) {
   const std::string storeId = signin::storeIdentifier(key);
   if (storeId.empty()) {
-    // Nothing is written under it: every view on it is ephemeral.
+    // No page writes anything under it: every view on it is ephemeral.
     if (!throwAway_) {
       throwAway_ = newPersistentContext(cacheDir_ + "/throwaway", cacheDir_ + "/throwaway");
     }
