@@ -8,12 +8,36 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace brivok {
+namespace {
+
+// Whether the process still runs: a zombie has ended, whoever collects it.
+bool stillRuns(pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[512];
+  const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+  close(fd);
+  if (n <= 0) return false;
+  buffer[n] = '\0';
+  // The state follows the name, which is in parentheses and may hold anything.
+  const char* close = std::strrchr(buffer, ')');
+  if (!close || close[1] != ' ') return false;
+  return close[2] != 'Z' && close[2] != 'X';
+}
+
+}  // namespace
 
 void killDescendants(const std::string& token) {
+  std::vector<pid_t> killed;
   const std::string marker = "BRIVOK_DESKTOP_TOKEN=" + token;
   const pid_t self = getpid();
   const uid_t uid = getuid();
@@ -48,13 +72,21 @@ void killDescendants(const std::string& token) {
       }
     }
     closedir(proc);
-    if (found.empty()) return;
+    if (found.empty()) break;
     for (const pid_t pid : found) kill(pid, SIGKILL);
     // Those that came back to the shell are its children now: collect them.
     for (const pid_t pid : found) {
       while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
       }
     }
+    killed.insert(killed.end(), found.begin(), found.end());
+  }
+  // A killed process stops showing its environment while it is still exiting; return only
+  // when it is gone, so nothing of the backend's outlives the stop. Bounded: one stuck in
+  // the kernel must not hold the shell's quit.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (const pid_t pid : killed) {
+    while (stillRuns(pid) && std::chrono::steady_clock::now() < deadline) usleep(2000);
   }
 }
 

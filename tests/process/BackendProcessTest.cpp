@@ -83,8 +83,14 @@ struct FakeBackend : ::testing::Test {
     backend->start();
   }
 
-  bool waitForFile(const std::string& path) {
-    return loop->runUntil([&] { return std::filesystem::exists(path); });
+  // The pid a script wrote to out/<name>, once its whole line is there; 0 if it never came.
+  pid_t writtenPid(const std::string& name) {
+    std::string text;
+    loop->runUntil([&] {
+      text = readFile(out(name));
+      return !text.empty() && text.back() == '\n';
+    });
+    return text.empty() ? 0 : static_cast<pid_t>(std::atoi(text.c_str()));
   }
 
   void TearDown() override {
@@ -218,10 +224,10 @@ TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
       "sh -c 'trap \"\" TERM; echo $$ > \"$OUT/grandchild\"; exec sleep 30' &\n"
       "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
   start();
-  ASSERT_TRUE(waitForFile(out("grandchild")));
+  const pid_t grandchild = writtenPid("grandchild");
+  ASSERT_GT(grandchild, 0);
   ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
   const pid_t pid = backend->pid();
-  const pid_t grandchild = std::stoi(readFile(out("grandchild")));
   backend->stop();
   EXPECT_FALSE(processExists(pid));
   // SIGKILL is on its way to the rest of the group; on a busy machine the kernel may take a
@@ -240,9 +246,8 @@ TEST_F(FakeBackend, StopEndsDescendantsThatLeftTheGroupAndTheSession) {
       "(setsid sh -c 'trap \"\" TERM; echo $$ > \"$OUT/escaped\"; exec sleep 30' &)\n"
       "echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
   start();
-  ASSERT_TRUE(waitForFile(out("escaped")));
-  ASSERT_TRUE(loop->runUntil([&] { return readFile(out("escaped")).size() > 1; }));
-  const pid_t escaped = std::stoi(readFile(out("escaped")));
+  const pid_t escaped = writtenPid("escaped");
+  ASSERT_GT(escaped, 0);
   ASSERT_TRUE(processExists(escaped));
   EXPECT_NE(getpgid(escaped), backend->pid());
   backend->stop();
@@ -262,9 +267,8 @@ TEST_F(FakeBackend, AKilledShellTakesTheBackendAlong) {
     pause();
     _exit(0);
   }
-  ASSERT_TRUE(waitForFile(out("backend")));
-  ASSERT_TRUE(loop->runUntil([&] { return readFile(out("backend")).size() > 1; }));
-  const pid_t child = std::stoi(readFile(out("backend")));
+  const pid_t child = writtenPid("backend");
+  ASSERT_GT(child, 0);
   ASSERT_TRUE(processExists(child));
   kill(shell, SIGKILL);
   waitpid(shell, nullptr, 0);
