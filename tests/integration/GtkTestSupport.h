@@ -13,32 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "RecordingOpener.h"
+#include "Spin.h"
 #include "platform/AppWindow.h"
-#include "platform/UrlOpener.h"
 
 namespace brivok::testing {
-
-// Turns the GLib main loop until `done` holds or `seconds` have passed.
-inline bool spin(const std::function<bool()>& done, double seconds = 20) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  // A ticking source so a blocking iteration never outlasts the deadline by much.
-  const guint tick = g_timeout_add(
-      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  bool ok = true;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ok = false;
-      break;
-    }
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  g_source_remove(tick);
-  return ok;
-}
-
-inline void pause(double seconds) {
-  spin([] { return false; }, seconds);
-}
 
 // Runs script in the page's own world and gives its result as JSON text.
 inline std::optional<std::string> evaluate(WebKitWebView* view, const std::string& script) {
@@ -244,16 +223,6 @@ class ShownWindow : public AppWindow {
 
  private:
   GtkWidget* window_;
-};
-
-class RecordingOpener : public UrlOpener {
- public:
-  void open(const std::string& url, Done done = nullptr) override {
-    opened.push_back(url);
-    if (done) answers.push_back(std::move(done));
-  }
-  std::vector<Done> answers;  // what a test tells the opener's callers
-  std::vector<std::string> opened;
 };
 
 }  // namespace brivok::testing

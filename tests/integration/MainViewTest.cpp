@@ -21,7 +21,6 @@ namespace {
 
 using testing::bodyText;
 using testing::evaluate;
-using testing::RecordingOpener;
 using testing::ShownWindow;
 using testing::spin;
 using testing::TempDir;

@@ -95,9 +95,8 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
 
   // Full screen is a state the menu item shows, whichever way the window got there (a window
   // manager is what grants it).
-  GSubprocess* manager = g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, nullptr,
-                                          "matchbox-window-manager", "-use_titlebar", "no",
-                                          nullptr);
+  GSubprocess* manager = g_subprocess_new(
+      G_SUBPROCESS_FLAGS_NONE, nullptr, "matchbox-window-manager", "-use_titlebar", "no", nullptr);
   ASSERT_TRUE(manager);
   testing::pause(1);
   gtk_window_present(GTK_WINDOW(window));

@@ -19,19 +19,20 @@ TEST(ReferencePage, SaysPlainlyWhatHappened) {
   g_subprocess_launcher_setenv(launcher, "BRIVOK_DESKTOP_TOKEN", token.c_str(), TRUE);
   const std::string code = std::string(BRIVOK_SOURCE_DIR) + "/resources/app";
   g_subprocess_launcher_setenv(launcher, "PYTHONPATH", code.c_str(), TRUE);
-  GSubprocess* backend = g_subprocess_launcher_spawn(launcher, nullptr, BRIVOK_PYTHON, "-m",
-                                                     "brivok_cli.main", "desktop", "--port", "0",
-                                                     nullptr);
+  GSubprocess* backend = g_subprocess_launcher_spawn(
+      launcher, nullptr, BRIVOK_PYTHON, "-m", "brivok_cli.main", "desktop", "--port", "0", nullptr);
   g_object_unref(launcher);
   ASSERT_TRUE(backend);
   GDataInputStream* out = g_data_input_stream_new(g_subprocess_get_stdout_pipe(backend));
   char* line = g_data_input_stream_read_line(out, nullptr, nullptr, nullptr);
-  const std::string address = line ? std::string(line).substr(std::string("BRIVOK_READY ").size()) : "";
+  const std::string address =
+      line ? std::string(line).substr(std::string("BRIVOK_READY ").size()) : "";
   g_free(line);
   g_object_unref(out);
 
   std::vector<std::string> posts;
-  auto view = std::make_shared<WebKitMainView>([&](const std::string& json) { posts.push_back(json); });
+  auto view =
+      std::make_shared<WebKitMainView>([&](const std::string& json) { posts.push_back(json); });
   view->setPageScript(webprefs::pageScript({}));
   ShownWindow window(view->widget());
   window.present();
@@ -48,7 +49,8 @@ TEST(ReferencePage, SaysPlainlyWhatHappened) {
   js("document.getElementById('pref-key').value = 'ui.theme';"
      "document.getElementById('pref-value').value = 'dark';"
      "document.getElementById('pref-form').requestSubmit(); 1");
-  EXPECT_NE(text("#prefs tbody").find("ui.theme\\tdark"), std::string::npos) << text("#prefs tbody");
+  EXPECT_NE(text("#prefs tbody").find("ui.theme\\tdark"), std::string::npos)
+      << text("#prefs tbody");
   js("document.querySelector('#prefs tbody button').click(); 1");
   EXPECT_NE(text("#prefs tbody").find("(empty)"), std::string::npos);
   EXPECT_EQ(posts.size(), 2u);
@@ -80,8 +82,8 @@ TEST(ReferencePage, SaysPlainlyWhatHappened) {
                                 {"result", nlohmann::json::object()},
                                 {"error", "the page didn't load"}},
                  std::chrono::seconds(10), nullptr);
-  EXPECT_TRUE(spin([&] { return text("#job-note") == "\"The job failed: the page didn't load.\""; },
-                   10))
+  EXPECT_TRUE(
+      spin([&] { return text("#job-note") == "\"The job failed: the page didn't load.\""; }, 10))
       << text("#job-note");
   const std::string row = text("#jobs tbody tr");
   EXPECT_NE(row.find("\\tfailed\\t"), std::string::npos) << row;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Spin.h"
 #include "TempDir.h"
 #include "backend/Backend.h"
 #include "gtk/GlibEventLoop.h"
@@ -16,22 +17,9 @@ namespace brivok {
 namespace {
 
 using testing::readFile;
+using testing::spin;
 using testing::TempDir;
 using testing::writeFile;
-
-// The application's own loop, turned until `done` holds or `limit` has passed.
-struct TestLoop : GlibEventLoop {
-  template <typename Pred>
-  bool runUntil(Pred done, Duration limit = std::chrono::seconds(10)) {
-    const auto deadline = Clock::now() + limit;
-    // A ticking source so that a blocking iteration comes back to look at `done`.
-    const guint tick = g_timeout_add(
-        10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    while (!done() && Clock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
-    g_source_remove(tick);
-    return done();
-  }
-};
 
 // Alive means running: a killed process may linger as a zombie until its parent collects it.
 char processState(pid_t pid) {
@@ -56,7 +44,7 @@ bool groupExists(pid_t group) {
 // A resources folder whose "interpreter" is the given shell script.
 struct FakeBackend : ::testing::Test {
   TempDir dir;
-  std::shared_ptr<TestLoop> loop = std::make_shared<TestLoop>();
+  std::shared_ptr<GlibEventLoop> loop = std::make_shared<GlibEventLoop>();
   std::shared_ptr<Backend> backend;
   std::optional<std::string> readyUrl;
   std::vector<std::string> exits;
@@ -86,7 +74,7 @@ struct FakeBackend : ::testing::Test {
   // The pid a script wrote to out/<name>, once its whole line is there; 0 if it never came.
   pid_t writtenPid(const std::string& name) {
     std::string text;
-    loop->runUntil([&] {
+    spin([&] {
       text = readFile(out(name));
       return !text.empty() && text.back() == '\n';
     });
@@ -115,7 +103,7 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
   const int leaked = open("/dev/null", O_RDONLY);
   start({{"PYTHONPATH", "/should/be/replaced"}, {"KEEP_ME", "yes"}});
   close(leaked);
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   EXPECT_EQ(*readyUrl, "http://127.0.0.1:4100/");
   EXPECT_EQ(backend->url(), "http://127.0.0.1:4100/");
 
@@ -134,7 +122,7 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
 
   const pid_t pid = backend->pid();
   ASSERT_GT(pid, 0);
-  ASSERT_TRUE(loop->runUntil([&] {
+  ASSERT_TRUE(spin([&] {
     return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe").filename() ==
            "sleep";
   }));
@@ -142,7 +130,7 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
   // Right after the exec the loader may still hold a library open, so wait for the descriptors
   // to settle; a leaked one never goes away.
   std::set<std::string> fds;
-  loop->runUntil(
+  spin(
       [&] {
         fds.clear();
         std::error_code error;
@@ -151,7 +139,7 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
           fds.insert(e.path().filename().string());
         return fds == std::set<std::string>{"0", "1", "2"};
       },
-      std::chrono::seconds(2));
+      2);
   EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
   const auto fdTarget = [pid](int fd) {
     return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" +
@@ -175,8 +163,8 @@ TEST_F(FakeBackend, LogIsEmptiedPrivateAndNeverHoldsTheToken) {
       "exit 0");
   start();
   umask(old);
-  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
-  ASSERT_TRUE(loop->runUntil([&] {
+  ASSERT_TRUE(spin([&] { return !exits.empty(); }));
+  ASSERT_TRUE(spin([&] {
     return readFile(log()).find("split=") != std::string::npos && readFile(log()).back() == '\n';
   }));
   const auto text = readFile(log());
@@ -203,7 +191,7 @@ TEST_F(FakeBackend, MissingInterpreterIsReportedAtOnceAndTouchesNothing) {
 TEST_F(FakeBackend, ExitCodeAndSignalAreDescribed) {
   script("exit 3");
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  ASSERT_TRUE(spin([&] { return !exits.empty(); }));
   EXPECT_EQ(exits[0], "The Brivok backend stopped (exit 3). See " + log() + ".");
   EXPECT_EQ(backend->pid(), 0);
   EXPECT_FALSE(readyUrl);
@@ -211,9 +199,9 @@ TEST_F(FakeBackend, ExitCodeAndSignalAreDescribed) {
   exits.clear();
   script("echo BRIVOK_READY http://127.0.0.1:1/\nexec sleep 30");
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   kill(backend->pid(), SIGKILL);
-  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  ASSERT_TRUE(spin([&] { return !exits.empty(); }));
   EXPECT_EQ(exits[0], "The Brivok backend stopped (signal 9). See " + log() + ".");
   EXPECT_EQ(exits.size(), 1u);
 }
@@ -226,7 +214,7 @@ TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
   start();
   const pid_t grandchild = writtenPid("grandchild");
   ASSERT_GT(grandchild, 0);
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   const pid_t pid = backend->pid();
   backend->stop();
   EXPECT_FALSE(processExists(pid));
@@ -235,7 +223,7 @@ TEST_F(FakeBackend, StopEndsTheWholeGroupAndReportsNothing) {
   for (int i = 0; i < 200 && (groupExists(pid) || processExists(grandchild)); ++i) usleep(5000);
   EXPECT_FALSE(groupExists(pid));
   EXPECT_FALSE(processExists(grandchild));
-  loop->runUntil([] { return false; }, std::chrono::milliseconds(100));
+  testing::pause(0.1);
   EXPECT_TRUE(exits.empty());
   backend->stop();  // a second stop does nothing
 }
@@ -272,7 +260,7 @@ TEST_F(FakeBackend, AKilledShellTakesTheBackendAlong) {
   ASSERT_TRUE(processExists(child));
   kill(shell, SIGKILL);
   waitpid(shell, nullptr, 0);
-  EXPECT_TRUE(loop->runUntil([&] { return !processExists(child); }, std::chrono::seconds(2)));
+  EXPECT_TRUE(spin([&] { return !processExists(child); }, 2));
 }
 
 TEST_F(FakeBackend, ALogPathThatIsNoPlainFileIsReplacedNotWrittenThrough) {
@@ -283,7 +271,7 @@ TEST_F(FakeBackend, ALogPathThatIsNoPlainFileIsReplacedNotWrittenThrough) {
   std::filesystem::create_directories(dir / "state/brivok");
   ASSERT_EQ(link((dir / "precious").c_str(), log().c_str()), 0);
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   EXPECT_EQ(readFile(dir / "precious"), "keep me\n");
   struct stat st {};
   ASSERT_EQ(stat((dir / "precious").c_str(), &st), 0);
@@ -294,20 +282,20 @@ TEST_F(FakeBackend, ALogPathThatIsNoPlainFileIsReplacedNotWrittenThrough) {
   ASSERT_EQ(mkfifo(log().c_str(), 0600), 0);
   readyUrl.reset();
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   EXPECT_TRUE(std::filesystem::is_regular_file(log()));
-  EXPECT_TRUE(loop->runUntil([&] { return readFile(log()).rfind("written\n", 0) == 0; }));
+  EXPECT_TRUE(spin([&] { return readFile(log()).rfind("written\n", 0) == 0; }));
 }
 
 TEST_F(FakeBackend, BackendIgnoringSigtermIsKilledAfterTheGracePeriod) {
   script("trap '' TERM\necho BRIVOK_READY http://127.0.0.1:1/\nwhile :; do sleep 1; done");
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   const pid_t pid = backend->pid();
   backend->stop();
   EXPECT_FALSE(processExists(pid));
   // SIGKILL reaches the rest of the group a moment later on a busy machine.
-  EXPECT_TRUE(loop->runUntil([&] { return !groupExists(pid); }, std::chrono::seconds(1)));
+  EXPECT_TRUE(spin([&] { return !groupExists(pid); }, 1));
   EXPECT_TRUE(exits.empty());
 }
 
@@ -315,20 +303,20 @@ TEST_F(FakeBackend, ExitWhileAGrandchildHoldsTheOutputIsStillReported) {
   script("(echo BRIVOK_READY http://127.0.0.1:9/; exec sleep 30) &\nsleep 0.3\nexit 0");
   start();
   const pid_t group = backend->pid();
-  ASSERT_TRUE(loop->runUntil([&] { return !exits.empty(); }));
+  ASSERT_TRUE(spin([&] { return !exits.empty(); }));
   EXPECT_EQ(exits[0], "The Brivok backend stopped (exit 0). See " + log() + ".");
   EXPECT_EQ(backend->url(), "http://127.0.0.1:9/");
   EXPECT_TRUE(groupExists(group));
   // Quitting afterwards leaves nothing of the backend behind.
   backend->stop();
-  EXPECT_TRUE(loop->runUntil([&] { return !groupExists(group); }, std::chrono::seconds(2)));
+  EXPECT_TRUE(spin([&] { return !groupExists(group); }, 2));
 }
 
 TEST_F(FakeBackend, AnUnwritableLogFolderAndArbitraryBytesStillLetTheBackendRun) {
   writeFile(dir / "state", "a file where the folder should be");
   script("head -c 300000 /dev/urandom\necho\necho BRIVOK_READY http://127.0.0.1:3/\nexec sleep 30");
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }));
   EXPECT_EQ(*readyUrl, "http://127.0.0.1:3/");
 }
 
@@ -336,7 +324,7 @@ TEST_F(FakeBackend, AReadinessLineCountsWhenEndedOrAfterASilence) {
   // Written in two writes half a second apart: the cut address is never taken.
   script("printf 'BRIVOK_READY http://127.0.0.1:56'; sleep 0.5; printf '50/'; exec sleep 30");
   start();
-  ASSERT_TRUE(loop->runUntil([&] { return readyUrl.has_value(); }, std::chrono::seconds(5)));
+  ASSERT_TRUE(spin([&] { return readyUrl.has_value(); }, 5));
   EXPECT_EQ(*readyUrl, "http://127.0.0.1:5650/");
 }
 

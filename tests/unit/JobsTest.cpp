@@ -189,7 +189,8 @@ TEST(PageRenderer, Timetable) {
       scrolls += page.answer(std::nullopt, "scrollTo");
       scrolled = scrolls > 0;
       const double n = c.length(t, scrolled);
-      if (n != -1 && step % c.answerEvery == 0) page.answer(n == -2 ? std::nullopt : std::optional<nlohmann::json>(n), "length");
+      if (n != -1 && step % c.answerEvery == 0)
+        page.answer(n == -2 ? std::nullopt : std::optional<nlohmann::json>(n), "length");
       if (c.extractionAnswers) {
         page.answer(nlohmann::json(R"({"title":"T","url":"https://a.example/","text":"x"})"),
                     "JSON.stringify");
@@ -207,53 +208,6 @@ TEST(PageRenderer, Timetable) {
     EXPECT_EQ(deliveries, 1);
     EXPECT_EQ(loop->pendingTimers(), 0u);
   }
-}
-
-// What a page's extraction may put in its report: its title and text as strings, nothing else;
-// the address is the view's.
-TEST(PageRenderer, APageCannotForgeItsReport) {
-  const struct {
-    const char* extracted;
-    const char* report;
-  } cases[] = {
-      {R"({"title":"T","url":"https://evil.example/","text":"x"})",
-       R"({"text":"x","title":"T","url":"https://view.example/"})"},
-      {R"({"title":5,"text":null,"ok":true,"extra":{"a":1}})",
-       R"({"text":"","title":"","url":"https://view.example/"})"},
-      {R"({"title":{"x":"y"},"text":["a"]})",
-       R"({"text":"","title":"","url":"https://view.example/"})"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(
-        PageRenderer::pageDictionary(nlohmann::json::parse(c.extracted), "https://view.example/")
-            .dump(),
-        c.report)
-        << c.extracted;
-  }
-}
-
-TEST(PageRenderer, HandedCookiesAreStoredBeforeTheLoad) {
-  auto loop = std::make_shared<testing::FakeEventLoop>();
-  testing::FakeOffscreenPages pages;
-  const auto job = parseJobRecord(nlohmann::json::parse(R"({"job":"j","url":"https://a.example/",
-      "cookies":[{"name":"sid","value":"1","domain":"a.example","secure":"yes"},
-                 {"name":"bad"},
-                 {"name":"t","value":"2","domain":".a.example","expires":1.5e9}]})"));
-  ASSERT_TRUE(job);  // the one without a domain is left out
-  auto renderer = PageRenderer::create(pages, loop, job->url, "work", job->cookies,
-                                       [](std::optional<nlohmann::json>) {});
-  auto& [options, page] = pages.offscreen.back();
-  EXPECT_EQ(options.key, "work");
-  EXPECT_EQ(options.width, 1280);
-  EXPECT_EQ(options.height, 2000);
-  EXPECT_FALSE(options.newWindowsInPlace);
-  ASSERT_EQ(page->cookies->added.size(), 2u);
-  EXPECT_FALSE(page->cookies->added[0].secure);
-  EXPECT_EQ(page->cookies->added[1].expires, 1.5e9);
-  loop->advance(std::chrono::seconds(1));
-  EXPECT_TRUE(page->loads.empty());
-  page->cookies->completeAdds();
-  EXPECT_EQ(page->loads.size(), 1u);
 }
 
 struct QueueTest : ::testing::Test {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeEventLoop.h"
+#include "RecordingOpener.h"
 #include "bridge/LoopbackProxy.h"
 #include "bridge/NavigationPolicy.h"
 #include "bridge/RateLimitedOpener.h"
@@ -50,16 +51,8 @@ TEST(NavigationPolicy, TableOfAddresses) {
 }
 
 TEST(RateLimitedOpener, ABurstThenOneEveryTwoSeconds) {
-  struct Recording : UrlOpener {
-    void open(const std::string& url, Done done = nullptr) override {
-    opened.push_back(url);
-    if (done) answers.push_back(std::move(done));
-  }
-  std::vector<Done> answers;  // what a test tells the opener's callers
-    std::vector<std::string> opened;
-  };
   auto loop = std::make_shared<testing::FakeEventLoop>();
-  auto inner = std::make_shared<Recording>();
+  auto inner = std::make_shared<testing::RecordingOpener>();
   RateLimitedOpener opener(inner, loop);
   for (int i = 0; i < 100; ++i) opener.open("mailto:" + std::to_string(i));
   EXPECT_EQ(inner->opened.size(), 4u);
