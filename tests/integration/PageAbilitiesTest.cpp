@@ -264,27 +264,6 @@ TEST_F(PageFixture, PickedFoldersAndFilesComeBackInOrderAndCancelGivesAnEmptyLis
   EXPECT_EQ(evaluate(view->view(), "window.picked[1]"), "[]");
 }
 
-TEST_F(PageFixture, ASignInClosedByItsWindowAnswersThePageAsCancelled) {
-  load("/dialogs.html");
-  evaluate(view->view(), "window.answers = []; window.brivokSignedIn = (a) => answers.push(a); 1");
-  delegate->receiveScriptMessage(nlohmann::json{
-      {"action", "signin"},
-      {"id", "second"},
-      {"url", sites.origin() + "/login.html"},
-      {"title", "Work account"},
-      {"key", "work"}}.dump());
-  const auto signIn = [] {
-    return findWindow(
-        [](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Work account") == 0; });
-  };
-  ASSERT_TRUE(signIn());
-  gtk_window_close(GTK_WINDOW(signIn()));
-  ASSERT_TRUE(spin([&] { return evaluate(view->view(), "answers.length") == "1"; }));
-  EXPECT_EQ(evaluate(view->view(), "answers[0]"), R"({"cancelled":true,"id":"second"})");
-  EXPECT_FALSE(signIn());
-  EXPECT_TRUE(delegate->signIns().empty());
-}
-
 TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
   TestSites sites;
   TempDir dir;

@@ -13,11 +13,13 @@ inline bool spin(const std::function<bool()>& done, double seconds = 20) {
   // A ticking source so a blocking iteration never outlasts the deadline by much.
   const guint tick = g_timeout_add(
       10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
+  // `done` is asked once a turn: it may take what it finds.
+  bool held = false;
+  while (!(held = done()) && std::chrono::steady_clock::now() < deadline) {
     g_main_context_iteration(nullptr, TRUE);
   }
   g_source_remove(tick);
-  return done();
+  return held;
 }
 
 inline void pause(double seconds) {
