@@ -3,7 +3,6 @@
 import http.client
 import json
 import os
-import subprocess
 import sys
 import threading
 import time
@@ -99,21 +98,6 @@ class ServerTest(unittest.TestCase):
         for report in (None, "x", {"job": 1}, {"job": "job-999", "ok": True}):
             payload = self.request("POST", "/api/native/done", report, BEARER)[1]
             self.assertEqual(json.loads(payload), {"ok": False})
-
-
-class CommandLineTest(unittest.TestCase):
-    ENV = dict(os.environ, PYTHONPATH=APP, PYTHONUNBUFFERED="1", BRIVOK_DESKTOP_TOKEN=TOKEN)
-
-    def test_help_version_and_usage_errors(self):
-        def run(*args):
-            return subprocess.run([sys.executable, "-m", "brivok_cli.main", *args], env=self.ENV,
-                                  capture_output=True, text=True, timeout=30)
-        self.assertEqual((run("--version").returncode, run("--version").stdout), (0, "brivok 0.1.0\n"))
-        self.assertIn("desktop", run("--help").stdout)
-        for bad in (["--bogus"], ["launch"], ["desktop", "--port", "x"], ["desktop", "--port", "70000"]):
-            wrong = run(*bad)
-            self.assertEqual(wrong.returncode, 2, bad)
-            self.assertIn("usage: brivok", wrong.stderr)
 
 
 if __name__ == "__main__":
