@@ -21,25 +21,27 @@ BINARY = None
 FAKE_BACKEND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_backend", "brivok_cli")
 
 
-def processes():
-    """Every running process as (pid, pgid, ppid, environment, command line)."""
+def read(path, mode="r"):
+    """The file's content; empty when it cannot be read."""
+    try:
+        with open(path, mode, **({} if "b" in mode else {"errors": "replace"})) as f:
+            return f.read()
+    except OSError:
+        return b"" if "b" in mode else ""
+
+
+def processes(zombies=False):
+    """Every running (or only every zombie) process as (pid, pgid, ppid, environment, command
+    line)."""
     found = []
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
+    for name in filter(str.isdigit, os.listdir("/proc")):
+        stat = read("/proc/%s/stat" % name)
+        fields = stat[stat.rindex(")") + 2:].split() if ")" in stat else ["X"]
+        if (fields[0] == "Z") != zombies or fields[0] == "X":
             continue
-        try:
-            with open("/proc/%s/stat" % name) as f:
-                stat = f.read()
-            fields = stat[stat.rindex(")") + 2:].split()
-            if fields[0] in ("Z", "X"):
-                continue
-            with open("/proc/%s/cmdline" % name, "rb") as f:
-                cmdline = f.read().split(b"\0")
-            with open("/proc/%s/environ" % name, "rb") as f:
-                environ = f.read().split(b"\0")
-        except (OSError, ValueError):
-            continue
-        found.append((int(name), int(fields[2]), int(fields[1]), environ, cmdline))
+        found.append((int(name), int(fields[2]), int(fields[1]),
+                      read("/proc/%s/environ" % name, "rb").split(b"\0"),
+                      read("/proc/%s/cmdline" % name, "rb").split(b"\0")))
     return found
 
 
@@ -77,11 +79,7 @@ class Shell:
         return os.path.join(self.root, "config", "brivok", "settings.json")
 
     def log(self):
-        try:
-            with open(self.log_path, encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except OSError:
-            return ""
+        return read(self.log_path)
 
     def settings(self):
         with open(self.settings_path) as f:
@@ -182,41 +180,31 @@ def fake_install(root):
     return binary
 
 
-class RecordingProxy:
+class RecordingProxy(http.server.ThreadingHTTPServer):
     """An HTTP proxy on a free port that answers every request itself and notes its address."""
 
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, format, *args):
+            pass
+
+        def do_GET(self):
+            self.server.seen.append(self.path)
+            self.send_response(200 if self.command != "CONNECT" else 502)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+        do_POST = do_CONNECT = do_GET
+
     def __init__(self):
+        super().__init__(("127.0.0.1", 0), self.Handler)
+        self.daemon_threads = True
         self.seen = []
-        seen = self.seen
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, format, *args):
-                pass
-
-            def answer(self):
-                seen.append(self.path)
-                body = b"<p>via proxy</p>"
-                self.send_response(200)
-                self.send_header("Content-Type", "text/html")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            do_GET = do_POST = answer
-
-            def do_CONNECT(self):
-                seen.append("CONNECT " + self.path)
-                self.send_response(502)
-                self.end_headers()
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, args=(0.1,), daemon=True).start()
+        self.url = "http://127.0.0.1:%d" % self.server_address[1]
+        threading.Thread(target=self.serve_forever, args=(0.1,), daemon=True).start()
 
     def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+        self.shutdown()
+        self.server_close()
 
 
 class ShellTest(unittest.TestCase):
@@ -286,11 +274,7 @@ class ShellTest(unittest.TestCase):
                                 NO_PROXY="")
 
         def requests():
-            try:
-                with open(shell.requests) as f:
-                    return f.read().splitlines()
-            except OSError:
-                return []
+            return read(shell.requests).splitlines()
         shell.start()
         # The page, and its own call with the session cookie the page got, came straight here.
         self.assertTrue(wait_for(lambda: "GET /api/ping cookie" in requests(), 30), requests())
@@ -359,27 +343,14 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(shell.action("open-log"), 0)
         home = os.path.join(shell.env["HOME"], ".brivok")
 
-        def opened():
-            if not os.path.exists(record):
-                return []
-            with open(record) as f:  # the handler gets local files as paths
-                return [line.replace("file://", "", 1) for line in f.read().split()]
+        def opened():  # the handler gets local files as paths
+            return [line.replace("file://", "", 1) for line in read(record).split()]
         self.assertTrue(wait_for(lambda: opened() == [home, shell.log_path]), opened())
         self.assertTrue(os.path.isdir(home))
 
         # What the desktop started for them is gone, not left as zombies of the shell.
         def zombies():
-            found = []
-            for name in os.listdir("/proc"):
-                try:
-                    with open("/proc/%s/stat" % name) as f:
-                        stat = f.read()
-                except OSError:
-                    continue
-                fields = stat[stat.rindex(")") + 2:].split()
-                if fields[0] == "Z" and int(fields[1]) == shell.proc.pid:
-                    found.append(stat)
-            return found
+            return [p for p in processes(zombies=True) if p[2] == shell.proc.pid]
         self.assertTrue(wait_for(lambda: not zombies(), 5), zombies())
         # Ctrl+Q, typed in the window, quits as closing it does: the backend goes too.
         xdo = dict(shell.env)

@@ -1,8 +1,6 @@
-"""Serves FAKE_PAGE (HTML) at / with a session cookie, answers /api/* for the page, hands out
-the job records of FAKE_JOBS (a JSON list) one poll at a time, and appends one line per
-request (FAKE_REQUESTS) and per report (FAKE_REPORTS) to those files."""
+"""Serves FAKE_PAGE (HTML) at / with a session cookie, answers /api/* for the page, has never
+a native job for the shell, and appends one line per request to the file FAKE_REQUESTS."""
 
-import json
 import os
 import signal
 import sys
@@ -12,12 +10,11 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 TOKEN = os.environ.get("BRIVOK_DESKTOP_TOKEN", "")
 PAGE = os.environ.get("FAKE_PAGE", "<title>Fake</title><p>fake backend</p>").encode()
-JOBS = json.loads(os.environ.get("FAKE_JOBS", "[]"))
 LOCK = threading.Lock()
 
 
-def record(variable, line):
-    path = os.environ.get(variable)
+def record(line):
+    path = os.environ.get("FAKE_REQUESTS")
     if path:
         with LOCK, open(path, "a") as f:
             f.write(line + "\n")
@@ -37,26 +34,17 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def handle_any(self, method):
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else b""
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
         cookie = "cookie" if "fake_session=1" in (self.headers.get("Cookie") or "") else "-"
-        record("FAKE_REQUESTS", "%s %s %s" % (method, self.path, cookie))
+        record("%s %s %s" % (method, self.path, cookie))
         if self.path == "/":
             return self.reply(200, PAGE, "text/html; charset=utf-8",
                               [("Set-Cookie", "fake_session=1; Path=/; HttpOnly")])
         if self.path.startswith("/api/native/"):
             if self.headers.get("Authorization") != "Bearer " + TOKEN:
                 return self.reply(401, b"{}")
-            if self.path == "/api/native/next":
-                with LOCK:
-                    job = JOBS.pop(0) if JOBS else None
-                if job is None:
-                    time.sleep(0.3)
-                    return self.reply(200, b"{}")
-                return self.reply(200, json.dumps({"job": job}).encode())
-            if self.path == "/api/native/done":
-                record("FAKE_REPORTS", body.decode("utf-8", "replace"))
-                return self.reply(200, b"{}")
+            time.sleep(0.3)  # a long poll that ends with nothing to do
+            return self.reply(200, b"{}")
         if self.path.startswith("/api/"):
             return self.reply(200, b'{"ok": true}')
         return self.reply(404, b"{}")
