@@ -253,10 +253,13 @@ class ShellTest(unittest.TestCase):
         for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=sig):
                 shell = self.fake_shell(page).start()
-                found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
-                                        "^Print$"], capture_output=True, text=True,
-                                       env=shell.env, timeout=30)
-                self.assertTrue(found.stdout.split(), "no print dialog came up")
+                # Asked again until it answers: a search can fail outright while the last
+                # run's dialog is being taken down.
+                def dialog():
+                    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                           "^Print$"], capture_output=True, text=True,
+                                          env=shell.env, timeout=10).stdout.split()
+                self.assertTrue(wait_for(dialog, 40, 0.2), "no print dialog came up")
                 backends = shell.backends()
                 self.assertEqual(len(backends), 1)
                 started = time.monotonic()
