@@ -19,5 +19,6 @@ while ! grep -q 'port' "$work/site" || ! grep -q BRIVOK_READY "$work/backend"; d
 port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/site" | head -n1)
 address=$(sed -n 's/^BRIVOK_READY //p' "$work/backend" | head -n1)
 pages=$(cd "$(readlink -f "$docs")" && find . -name '*.html' | sed 's|^\./||' | sort | awk 'NR % 6 == 1')
+# The run is not exec'd: the trap must still end the site and the backend.
 # shellcheck disable=SC2086
-exec "$here/tests/support/under-x" "$build/bin/pages_bench" "http://127.0.0.1:$port" "$address" "$token" $pages
+"$here/tests/support/under-x" "$build/bin/pages_bench" "http://127.0.0.1:$port" "$address" "$token" $pages
