@@ -149,6 +149,7 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   load("/dialogs.html");
   auto send = [&](const std::string& json) { delegate->receiveScriptMessage(json); };
   send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
+  send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
   EXPECT_FALSE(delegate->tarvelView());
   send(R"({"action":"tarvel","visible":true,"rect":[20,450,300,400]})");
   ASSERT_TRUE(delegate->tarvelView());
@@ -206,6 +207,9 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   ASSERT_TRUE(spin([&] { return evaluate(tarvel, "window.marker") == "undefined"; }, 10));
   EXPECT_TRUE(placed(0, 0, 200, 100));
   EXPECT_TRUE(std::filesystem::exists(dir / "data/default"));
+  // The status page never has the secondary site floating over it.
+  delegate->showStatus(AppDelegate::kStoppedTitle, "gone");
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tarvel)));
 }
 
 // Picks `paths` in the system chooser the path picker opens from its `button`.

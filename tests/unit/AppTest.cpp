@@ -398,19 +398,6 @@ TEST_F(SignInDelegateTest, AnswersReachThePageAndBringTheMainWindowBack) {
   EXPECT_EQ(window->presented, presented + 2);
 }
 
-class FakeTarvel : public TarvelView {
- public:
-  void loadUrl(const std::string& url) override { events.push_back("load " + url); }
-  bool isLoading() const override { return false; }
-  void stopLoading() override {}
-  void place(double x, double y, double w, double h) override {
-    events.push_back("place " + std::to_string(int(x)) + "," + std::to_string(int(y)) + "," +
-                     std::to_string(int(w)) + "," + std::to_string(int(h)));
-  }
-  void setHidden(bool hidden) override { events.push_back(hidden ? "hide" : "show"); }
-  std::vector<std::string> events;
-};
-
 class FakeChooser : public PathChooser {
  public:
   void choose(Done d) override {
@@ -423,46 +410,16 @@ class FakeChooser : public PathChooser {
 };
 
 struct BridgeDelegateTest : DelegateFixture {
-  std::shared_ptr<FakeTarvel> tarvel = std::make_shared<FakeTarvel>();
   std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
-  int made = 0;
   std::shared_ptr<AppDelegate> delegate;
 
   void SetUp() override {
     AppDelegate::Parts parts{loop, store, view, window, opener, nullptr, signIns};
     parts.pathChooser = chooser;
-    parts.makeTarvelView = [this] {
-      ++made;
-      return tarvel;
-    };
-    parts.tarvelUrl = "https://app.tarvel.example/start";
     delegate = AppDelegate::create(std::move(parts));
   }
   void send(const std::string& json) { delegate->receiveScriptMessage(json); }
 };
-
-TEST_F(BridgeDelegateTest, TarvelIsMadeOnceThenMovedHiddenShownAndReloadedOnlyOnRequest) {
-  // Hiding before anything was shown, or showing with a bad rectangle, makes nothing.
-  send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
-  send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
-  send(R"({"action":"tarvel","visible":"yes","rect":[1,2,3,4]})");
-  EXPECT_EQ(made, 0);
-
-  send(R"({"action":"tarvel","visible":true,"rect":[20,100,300,200],"reload":true})");
-  send(R"({"action":"tarvel","visible":true,"rect":[30,40,50,60]})");
-  send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
-  send(R"({"action":"tarvel","visible":true,"rect":[30,40,50,60],"reload":true})");
-  send(R"({"action":"tarvel","visible":false})");
-  send(R"({"action":"tarvel","visible":true,"rect":[30,40,50,60]})");
-  // The status page never has the secondary site floating over it.
-  delegate->showStatus(AppDelegate::kStoppedTitle, "gone");
-  EXPECT_EQ(made, 1);
-  EXPECT_EQ(tarvel->events,
-            (std::vector<std::string>{
-                "load https://app.tarvel.example/start", "place 20,100,300,200", "show",
-                "place 30,40,50,60", "show", "hide", "load https://app.tarvel.example/start",
-                "place 30,40,50,60", "show", "hide", "place 30,40,50,60", "show", "hide"}));
-}
 
 TEST_F(BridgeDelegateTest, PickedPathsReachThePageAsJsonAndASecondRequestRaisesTheChooser) {
   send(R"({"action":"pickPaths"})");
