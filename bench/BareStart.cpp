@@ -2,7 +2,10 @@
 // must, in series: GTK up, a window with a web view, then the backend started, its address read
 // and loaded. Usage: bare_start RESOURCES (the backend's standard error goes to this program's).
 #include <gtk/gtk.h>
+#include <sys/prctl.h>
 #include <webkit2/webkit2.h>
+
+#include <csignal>
 
 #include <string>
 
@@ -22,6 +25,9 @@ int main(int argc, char** argv) {
       g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE));
   const std::string path = resources + "/app:" + resources + "/site-packages";
   g_subprocess_launcher_setenv(launcher, "PYTHONPATH", path.c_str(), TRUE);
+  // The benchmark ends this program with SIGTERM; its backend must not outlive it.
+  g_subprocess_launcher_set_child_setup(
+      launcher, [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, nullptr);
   g_subprocess_launcher_setenv(launcher, "BRIVOK_DESKTOP_TOKEN", "BARESTART0123456789ABCDEF0123456",
                                TRUE);
   const std::string python = resources + "/python/bin/python3";
