@@ -93,11 +93,8 @@ TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {
   EXPECT_EQ(first["visible"], true);
   EXPECT_EQ(first["rect"], nlohmann::json::parse("[1, 2.5, 300, 40]"));
   EXPECT_EQ(first["label"], "caf\xC3\xA9 \"q\"");
-  auto parsed = parseBridgeMessage(messages[0]);
-  ASSERT_TRUE(parsed);
-  EXPECT_TRUE(std::get<TarvelRequest>(*parsed).visible);
-  EXPECT_FALSE(parseBridgeMessage(messages[1]));  // a string body
-  EXPECT_FALSE(parseBridgeMessage(messages[4]));  // the number stays a number
+  EXPECT_EQ(messages[1], "\"just text\"");
+  EXPECT_EQ(nlohmann::json::parse(messages[4])["value"], 5);  // the number stays a number
   messages.clear();
 
   // A frame of another origin finds no channel, and its tricks reach nothing.

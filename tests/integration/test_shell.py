@@ -184,7 +184,7 @@ class RecordingProxy(http.server.ThreadingHTTPServer):
     """An HTTP proxy on a free port that answers every request itself and notes its address."""
 
     class Handler(http.server.BaseHTTPRequestHandler):
-        def log_message(self, format, *args):
+        def log_message(self, *args):
             pass
 
         def do_GET(self):
@@ -197,14 +197,9 @@ class RecordingProxy(http.server.ThreadingHTTPServer):
 
     def __init__(self):
         super().__init__(("127.0.0.1", 0), self.Handler)
-        self.daemon_threads = True
-        self.seen = []
+        self.daemon_threads, self.seen = True, []
         self.url = "http://127.0.0.1:%d" % self.server_address[1]
         threading.Thread(target=self.serve_forever, args=(0.1,), daemon=True).start()
-
-    def close(self):
-        self.shutdown()
-        self.server_close()
 
 
 class ShellTest(unittest.TestCase):
@@ -225,18 +220,6 @@ class ShellTest(unittest.TestCase):
         shell = Shell(self.root)
         self.shells.append(shell)
         return shell
-
-    def test_page_loads_in_the_shell_and_quit_leaves_nothing(self):
-        # Each quitting signal is tried below, with a dialog in the way.
-        shell = self.shell().start()
-        self.assertEqual(shell.page_report(), "page: native=true prefs={}")
-        backends = shell.backends()
-        self.assertEqual(len(backends), 1)
-        group = backends[0][1]
-        self.assertEqual(group, backends[0][0])  # the backend leads its own group
-        self.assertEqual(shell.stop(), 0)
-        self.assertEqual([p for p in processes() if p[1] == group], [])
-        self.assertIn("Brivok backend stopped.", shell.log())
 
     def fake_shell(self, page, **env):
         """A shell with the stand-in backend serving `page`; its requests are noted in a file."""
@@ -269,7 +252,7 @@ class ShellTest(unittest.TestCase):
 
     def test_the_main_view_reaches_the_backend_directly(self):
         proxy = RecordingProxy()
-        self.addCleanup(proxy.close)
+        self.addCleanup(lambda: (proxy.shutdown(), proxy.server_close()))
         page = ("<title>Fake</title><script>fetch('/api/ping', {credentials: 'same-origin'});"
                 "</script><iframe src='http://outside.invalid/frame'></iframe>")
         shell = self.fake_shell(page, http_proxy=proxy.url, https_proxy=proxy.url,
@@ -289,37 +272,35 @@ class ShellTest(unittest.TestCase):
                          proxy.seen)
         self.assertEqual(shell.stop(), 0)
 
-    def test_preferences_and_window_frame_survive_a_restart(self):
-        shell = self.shell()
-        shell.write_settings({"BrivokWebPrefs": {"ui.theme": "dark", "n": "1"}})
-        shell.start()
-        self.assertEqual(shell.page_report(), 'page: native=true prefs={"n":"1","ui.theme":"dark"}')
+    def test_page_preferences_and_frame_survive_a_restart_and_quit_leaves_nothing(self):
+        shell = self.shell().start()
+        self.assertEqual(shell.page_report(), "page: native=true prefs={}")
+        backends = shell.backends()
+        self.assertEqual(len(backends), 1)
+        group = backends[0][1]
+        self.assertEqual(group, backends[0][0])  # the backend leads its own group
         self.assertEqual(shell.stop(), 0)
-        saved = shell.settings()["BrivokMain"]
-        self.assertEqual((saved["width"], saved["height"]), (1180, 780))
+        self.assertEqual([p for p in processes() if p[1] == group], [])
+        self.assertIn("Brivok backend stopped.", shell.log())
+        settings = shell.settings()
+        self.assertEqual((settings["BrivokMain"]["width"], settings["BrivokMain"]["height"]), (1180, 780))
         self.assertEqual(os.stat(shell.settings_path).st_mode & 0o777, 0o600)
 
-        settings = shell.settings()
+        settings["BrivokWebPrefs"] = {"ui.theme": "dark", "n": "1"}
         settings["BrivokMain"] = {"x": 40, "y": 50, "width": 900, "height": 640}
         shell.write_settings(settings)
         shell = self.shell().start()
-        shell.page_report()
+        self.assertEqual(shell.page_report(), 'page: native=true prefs={"n":"1","ui.theme":"dark"}')
+        # A second launch brings this one forward and starts no backend of its own.
+        log_before = shell.log()
+        self.assertEqual(self.shell().start(fresh_log=False).proc.wait(15), 0)
+        time.sleep(0.5)
+        self.assertEqual(len(shell.backends()), 1)
+        self.assertEqual(shell.log(), log_before)  # the running backend's log was not emptied
         self.assertEqual(shell.stop(), 0)
         settings = shell.settings()
         self.assertEqual(settings["BrivokWebPrefs"], {"ui.theme": "dark", "n": "1"})
         self.assertEqual((settings["BrivokMain"]["width"], settings["BrivokMain"]["height"]), (900, 640))
-
-    def test_second_launch_presents_the_first_and_starts_no_backend(self):
-        first = self.shell().start()
-        first.page_report()
-        log_before = first.log()
-        second = self.shell().start(fresh_log=False)
-        self.assertEqual(second.proc.wait(15), 0)
-        time.sleep(0.5)
-        self.assertEqual(len(first.backends()), 1)
-        self.assertEqual(first.log(), log_before)  # the running backend's log was not emptied
-        self.assertIsNone(first.proc.poll())
-        self.assertEqual(first.stop(), 0)
 
     def test_a_job_queued_at_the_backend_is_run_and_reported(self):
         shell = self.shell().start()

@@ -42,14 +42,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.path == "/basic":  # HTTP Basic authentication, as u:p
             if self.headers.get("Authorization") == "Basic dTpw":
                 return self.reply(b"<title>Basic</title><p>authorized</p>")
-            body = b"<title>Basic</title><p>denied</p>"
-            self.send_response(401)
-            self.send_header("WWW-Authenticate", 'Basic realm="test"')
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-            return None
+            return self.reply(b"<title>Basic</title><p>denied</p>", status=401,
+                              headers=[("WWW-Authenticate", 'Basic realm="test"')])
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         if url.path == "/slow":  # answers after ?s= seconds
@@ -83,8 +77,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header(name, value)
         self.end_headers()
 
-    def reply(self, body, content_type="text/html", headers=()):
-        self.send_response(200)
+    def reply(self, body, content_type="text/html", headers=(), status=200):
+        self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         for name, value in headers:

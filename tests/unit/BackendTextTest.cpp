@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <regex>
 
@@ -11,10 +10,8 @@
 namespace brivok {
 namespace {
 
-TEST(ExitDescription, CodesSignalsAndErrors) {
-  EXPECT_EQ(Backend::describeExit(42, 42, 3 << 8), "exit 3");
-  EXPECT_EQ(Backend::describeExit(42, 42, 0), "exit 0");
-  EXPECT_EQ(Backend::describeExit(42, 42, SIGKILL), "signal 9");
+// Codes and signals are checked on real processes; a failed wait has no status to read.
+TEST(ExitDescription, AFailedWaitIsUnknown) {
   EXPECT_EQ(Backend::describeExit(-1, 42, 0), "exit unknown");
 }
 

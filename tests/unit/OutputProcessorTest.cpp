@@ -93,6 +93,9 @@ TEST(Tail, TrimmedAfterTheScanCountingCharacters) {
   for (int i = 0; i < 8001; ++i) euros += "\xE2\x82\xAC";
   q.feed(euros);
   EXPECT_EQ(q.tail().size(), 2000u * 3);
+  OutputProcessor r(kToken);  // the tail keeps the real text: only the log is masked
+  r.feed("x" + kToken + "\n");
+  EXPECT_EQ(r.tail(), "x" + kToken + "\n");
 }
 
 // The log text for streams cut into reads at every position, or as listed: the token and its
@@ -126,21 +129,6 @@ TEST(LogText, MaskingAndDecodingAcrossReads) {
           << "cut at " << cut << " of " << w.text;
     }
   }
-  // One byte at a time, and many tokens in reads of seven bytes.
-  OutputProcessor single(kToken);
-  std::vector<std::string> bytes;
-  for (char c : "x" + kToken + "y") bytes.emplace_back(1, c);
-  EXPECT_EQ(feedAll(single, bytes).log, "x<token>y");
-  std::string input, expected;
-  for (int i = 0; i < 50; ++i) {
-    input += kToken + "|" + std::to_string(i) + "\n";
-    expected += "<token>|" + std::to_string(i) + "\n";
-  }
-  std::vector<std::string> chunks;
-  for (std::size_t i = 0; i < input.size(); i += 7) chunks.push_back(input.substr(i, 7));
-  OutputProcessor many(kToken);
-  EXPECT_EQ(feedAll(many, chunks).log, expected);
-  EXPECT_NE(many.tail().find(kToken), std::string::npos);  // the tail keeps the real text
 }
 
 }  // namespace

@@ -40,15 +40,6 @@ TEST(SignInCookies, DomainsMatchTheSiteAndItsSubdomainsOnly) {
   EXPECT_EQ(signin::lowerCased({"B.com", "a.COM"}), (std::vector<std::string>{"b.com", "a.com"}));
 }
 
-TEST(SignInPopups, CentredOnTheSignInWindowAndNeverAboveTheWorkArea) {
-  const signin::Rect window{100, 200, 1040, 780};
-  const signin::Rect work{0, 32, 1920, 1048};
-  EXPECT_EQ(signin::popupOrigin(window, work, 520, 680), std::make_pair(360, 250));
-  // A window high on the screen: the popup is lowered to the top of the work area.
-  EXPECT_EQ(signin::popupOrigin({100, 32, 1040, 300}, work, 400, 600), std::make_pair(420, 32));
-  EXPECT_EQ(signin::popupOrigin(window, std::nullopt, 520, 680), std::make_pair(0, 0));
-}
-
 TEST(SignInCookies, DictionariesFromTheBackendFollowTheTable) {
   const auto read = [](const char* json) {
     return cookieFromDictionary(nlohmann::json::parse(json));
@@ -337,19 +328,6 @@ TEST(AutoSignIn, TheStoredLoginStaysWithItsSite) {
   ASSERT_EQ(endings.size(), 1u);
   EXPECT_EQ(endings[0].second, SignInController::kElsewhereError);
   EXPECT_FALSE(endings[0].first);
-
-  // The password never leaves in a result: neither in the address a GET form left nor in a
-  // title the site set, plain or encoded.
-  auto d = make({});
-  auto& page = *windows.offscreen.back().second;
-  page.currentUrl = "http://127.0.0.1:8000/home?u=u&p=pa+ss%261&q=pa%20ss%261";
-  page.currentTitle = "Welcome pa ss&1";
-  d->finishSignIn();
-  page.cookies->deliverCookies({});
-  ASSERT_EQ(endings.size(), 2u);
-  ASSERT_TRUE(endings[1].first);
-  EXPECT_EQ((*endings[1].first)["url"], "http://127.0.0.1:8000/home?u=u&p=********&q=********");
-  EXPECT_EQ((*endings[1].first)["title"], "Welcome ********");
 }
 
 TEST(AutoSignIn, ASecretIsMaskedHoweverAnAddressEncodesIt) {
