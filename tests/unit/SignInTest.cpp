@@ -84,23 +84,6 @@ struct ControllerTest : ::testing::Test {
   FakePage& page() { return *window().fakePage; }
 };
 
-TEST_F(ControllerTest, ConstructionChoosesTheKeysStoreAndTheMode) {
-  auto c = make();
-  EXPECT_EQ(window().options.key, "work");
-  EXPECT_NE(window().options.captureScript.find("brivokLogin"), std::string::npos);
-  EXPECT_EQ(window().options.address, "login.example.com");
-  EXPECT_EQ(page().loads, std::vector<std::string>{"https://login.example.com/start?x=1"});
-  EXPECT_EQ(c->domains(), std::vector<std::string>{"example.com"});
-  EXPECT_EQ(window().shown, 0);  // construction never shows the window
-  // Automatic: a page that is never shown, on the same key's store, no window at all.
-  auto automatic = make(SignInController::AutoLogin{"u", "p", "login"});
-  EXPECT_EQ(windows.windows.size(), 1u);
-  ASSERT_EQ(pages.offscreen.size(), 1u);
-  EXPECT_EQ(pages.offscreen[0].first.key, "work");
-  EXPECT_TRUE(pages.offscreen[0].first.newWindowsInPlace);
-  EXPECT_FALSE(automatic->mayOpenPopup());
-}
-
 TEST_F(ControllerTest, CapturedLoginKeepsEachNonEmptyValue) {
   auto c = make();
   c->loginMessage(R"({"username":"ann","password":""})");
@@ -186,6 +169,8 @@ TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
 
 TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
   auto c = make();
+  EXPECT_EQ(window().shown, 0);  // making the window never shows it
+  EXPECT_EQ(window().options.address, "login.example.com");
   EXPECT_TRUE(window().options.secure);
   c->loadCommitted("https://accounts.other.org/step2");
   EXPECT_EQ(window().address, "accounts.other.org");
@@ -259,6 +244,7 @@ TEST(AutoSignIn, Timetable) {
       endedAt = std::chrono::duration<double>(loop->now() - start).count();
     };
     auto& page = *windows.offscreen.back().second;
+    EXPECT_TRUE(windows.offscreen.back().first.newWindowsInPlace);  // its flow stays in one page
     int fills = 0;
     for (int step = 0; step < 1000 && !ending; ++step) {
       const Site& now = c.changesAt >= 0 && fills >= c.changesAt ? c.after : c.before;
