@@ -252,7 +252,8 @@ class ShellTest(unittest.TestCase):
 
     def test_the_main_view_reaches_the_backend_directly(self):
         proxy = RecordingProxy()
-        self.addCleanup(lambda: (proxy.shutdown(), proxy.server_close()))
+        self.addCleanup(proxy.server_close)
+        self.addCleanup(proxy.shutdown)  # cleanups run last-added first
         page = ("<title>Fake</title><script>fetch('/api/ping', {credentials: 'same-origin'});"
                 "</script><iframe src='http://outside.invalid/frame'></iframe>")
         shell = self.fake_shell(page, http_proxy=proxy.url, https_proxy=proxy.url,
@@ -297,6 +298,7 @@ class ShellTest(unittest.TestCase):
         time.sleep(0.5)
         self.assertEqual(len(shell.backends()), 1)
         self.assertEqual(shell.log(), log_before)  # the running backend's log was not emptied
+        self.assertIsNone(shell.proc.poll())
         self.assertEqual(shell.stop(), 0)
         settings = shell.settings()
         self.assertEqual(settings["BrivokWebPrefs"], {"ui.theme": "dark", "n": "1"})

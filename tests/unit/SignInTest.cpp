@@ -170,6 +170,8 @@ TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
 TEST_F(ControllerTest, AddressLabelFollowsCommittedPages) {
   auto c = make();
   EXPECT_EQ(window().shown, 0);  // making the window never shows it
+  EXPECT_EQ(window().options.key, "work");
+  EXPECT_EQ(c->domains(), std::vector<std::string>{"example.com"});  // given as "Example.COM"
   EXPECT_EQ(window().options.address, "login.example.com");
   EXPECT_TRUE(window().options.secure);
   c->loadCommitted("https://accounts.other.org/step2");
@@ -244,6 +246,7 @@ TEST(AutoSignIn, Timetable) {
       endedAt = std::chrono::duration<double>(loop->now() - start).count();
     };
     auto& page = *windows.offscreen.back().second;
+    EXPECT_EQ(windows.offscreen.back().first.key, "k");  // the key's own store, no window
     EXPECT_TRUE(windows.offscreen.back().first.newWindowsInPlace);  // its flow stays in one page
     int fills = 0;
     for (int step = 0; step < 1000 && !ending; ++step) {
@@ -273,20 +276,15 @@ TEST(AutoSignIn, TheStoredLoginStaysWithItsSite) {
   auto loop = std::make_shared<testing::FakeEventLoop>();
   FakeOffscreenPages windows;
   std::vector<std::pair<std::optional<nlohmann::json>, std::string>> endings;
-  const auto make = [&](std::vector<std::string> domains) {
-    auto c =
-        SignInController::create(windows, loop, "http://127.0.0.1:8000/login", std::move(domains),
-                                 "", SignInController::AutoLogin{"u", "pa ss&1", "login"});
-    c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
-      endings.emplace_back(r, e);
-    };
-    return c;
-  };
   EXPECT_EQ(SignInController::addressText("https://Acc.Example.com:8443/a%20b/Login?next=/x#f"),
             "Acc.Example.com/a b/Login");
   EXPECT_EQ(SignInController::addressText("not a url"), "");
   // Where the login may be typed: the job address's origin, or a host within a listed domain.
-  auto c = make({"Example.com"});
+  auto c = SignInController::create(windows, loop, "http://127.0.0.1:8000/login", {"Example.com"},
+                                    "", SignInController::AutoLogin{"u", "p", "login"});
+  c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
+    endings.emplace_back(r, e);
+  };
   const struct {
     const char* url;
     bool on;
