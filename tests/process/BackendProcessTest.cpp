@@ -114,6 +114,7 @@ TEST_F(FakeBackend, LaunchesWithTheAgreedCommandLineEnvironmentAndStreams) {
             std::string::npos);
   EXPECT_NE(env.find("KEEP_ME=yes\n"), std::string::npos);
   EXPECT_NE(env.find("BRIVOK_DESKTOP_TOKEN=" + backend->token() + "\n"), std::string::npos);
+  EXPECT_NE(env.find("BRIVOK_PARENT_PID=" + std::to_string(getpid()) + "\n"), std::string::npos);
   EXPECT_EQ(readFile(out("cwd")), home() + "\n");
 
   const pid_t pid = backend->pid();
