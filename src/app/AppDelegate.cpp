@@ -27,17 +27,17 @@ void AppDelegate::openHome() {
   const std::string folder = parts_.home + "/.brivok";
   // A file in the way, or no right to make it: the file manager is asked all the same.
   makeUserDirectories(folder, parts_.userUmask);
-  openOrSay(fileUrl(folder), "Could not open the Brivok folder.",
-            "No application on this computer is set up to open folders. The folder is " +
-                folder + ".");
+  openOrSay(
+      fileUrl(folder), "Could not open the Brivok folder.",
+      "No application on this computer is set up to open folders. The folder is " + folder + ".");
 }
 
 void AppDelegate::openLog() {
   if (!parts_.backend) return;
   const std::string log = parts_.backend->logPath();
-  openOrSay(fileUrl(log), "Could not show the backend log.",
-            "No application on this computer is set up to open text files. The log is " + log +
-                ".");
+  openOrSay(
+      fileUrl(log), "Could not show the backend log.",
+      "No application on this computer is set up to open text files. The log is " + log + ".");
 }
 
 void AppDelegate::openOrSay(const std::string& url, const std::string& message,
