@@ -74,6 +74,11 @@ function outcomeText(job) {
 function showJobs(jobs) {
   const body = document.querySelector("#jobs tbody");
   body.replaceChildren();
+  if (jobs.length === 0) {
+    const cell = body.insertRow().insertCell();
+    cell.colSpan = 4;
+    cell.textContent = "No jobs yet. Pages to read and sign-ins asked for here or by your agents show up here.";
+  }
   for (const job of jobs.slice().reverse()) {
     const row = body.insertRow();
     row.insertCell().textContent = (job.kind === "render" ? "Read " : "Sign in to ") + job.url +
