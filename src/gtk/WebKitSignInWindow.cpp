@@ -144,6 +144,10 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   watchPage(view_);
   gtk_widget_show_all(box);
   gtk_widget_set_visible(padlock_, options.secure);
+  // Keys go to the page, as in a browser: a login field the site focuses takes what the user
+  // types at once. Left to itself, GTK would focus the first control of the bar, where a
+  // space silently unticks "Remember my login".
+  gtk_widget_grab_focus(GTK_WIDGET(view_));
 }
 
 GtkSignInWindow::~GtkSignInWindow() {
