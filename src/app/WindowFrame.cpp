@@ -33,4 +33,16 @@ bool WindowFrame::save(SettingsStore& store) const {
                      nlohmann::json{{"x", x}, {"y", y}, {"width", width}, {"height", height}});
 }
 
+bool WindowFrame::reachableOn(const std::vector<Rect>& workAreas) const {
+  constexpr int kGrip = 96;    // wide enough to drag
+  constexpr int kBar = 24;     // the title bar's top
+  constexpr int kShadow = 64;  // a window drawing its own frame counts its shadow in
+  for (const auto& a : workAreas) {
+    const int visible = std::min(x + width, a.x + a.width) - std::max(x, a.x);
+    if (visible >= std::min(kGrip, width) && y >= a.y - kShadow && y + kBar <= a.y + a.height)
+      return true;
+  }
+  return workAreas.empty();
+}
+
 }  // namespace brivok

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
+#include "core/Rect.h"
 #include "platform/SettingsStore.h"
 
 namespace brivok {
@@ -25,6 +27,11 @@ struct WindowFrame {
   // minimum is raised to it.
   static std::optional<WindowFrame> load(const SettingsStore& store);
   bool save(SettingsStore& store) const;
+
+  // Whether the user can take hold of the window where it stands: enough of its top edge,
+  // where the title bar is, lies in one of the screens' work areas. A frame saved on a screen
+  // that is gone is not. With no screens known, any frame is.
+  bool reachableOn(const std::vector<Rect>& workAreas) const;
 };
 
 }  // namespace brivok

@@ -27,6 +27,19 @@ namespace {
 
 constexpr Duration kFrameSaveDelay{400};
 
+// The work areas of the screens now attached.
+std::vector<Rect> workAreas() {
+  std::vector<Rect> areas;
+  GdkDisplay* display = gdk_display_get_default();
+  const int count = display ? gdk_display_get_n_monitors(display) : 0;
+  for (int i = 0; i < count; ++i) {
+    GdkRectangle area;
+    gdk_monitor_get_workarea(gdk_display_get_monitor(display, i), &area);
+    areas.push_back({area.x, area.y, area.width, area.height});
+  }
+  return areas;
+}
+
 }  // namespace
 
 }  // namespace brivok
@@ -124,7 +137,12 @@ void Application::launch() {
   gtk_widget_set_size_request(window_, WindowFrame::kMinWidth, WindowFrame::kMinHeight);
   if (auto frame = WindowFrame::load(*settings_)) {
     gtk_window_set_default_size(GTK_WINDOW(window_), frame->width, frame->height);
-    gtk_window_move(GTK_WINDOW(window_), frame->x, frame->y);
+    // A frame left on a screen that is gone comes back centred, at its size.
+    if (frame->reachableOn(workAreas())) {
+      gtk_window_move(GTK_WINDOW(window_), frame->x, frame->y);
+    } else {
+      gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    }
   } else {
     gtk_window_set_default_size(GTK_WINDOW(window_), WindowFrame::kDefaultWidth,
                                 WindowFrame::kDefaultHeight);

@@ -238,10 +238,10 @@ void GtkSignInWindow::showPopup(WebKitWebView* view) {
   gtk_window_set_default_size(GTK_WINDOW(popup), width, height);
   gtk_container_add(GTK_CONTAINER(popup), GTK_WIDGET(view));
 
-  signin::Rect parent;
+  Rect parent;
   gtk_window_get_position(GTK_WINDOW(window_), &parent.x, &parent.y);
   gtk_window_get_size(GTK_WINDOW(window_), &parent.width, &parent.height);
-  std::optional<signin::Rect> workArea;
+  std::optional<Rect> workArea;
   GdkDisplay* display = gtk_widget_get_display(window_);
   GdkWindow* gdkWindow = gtk_widget_get_window(window_);
   GdkMonitor* monitor = gdkWindow ? gdk_display_get_monitor_at_window(display, gdkWindow)
@@ -249,7 +249,7 @@ void GtkSignInWindow::showPopup(WebKitWebView* view) {
   if (monitor) {
     GdkRectangle area;
     gdk_monitor_get_workarea(monitor, &area);
-    workArea = signin::Rect{area.x, area.y, area.width, area.height};
+    workArea = Rect{area.x, area.y, area.width, area.height};
   }
   const auto [x, y] = signin::popupOrigin(parent, workArea, width, height);
   gtk_window_move(GTK_WINDOW(popup), x, y);

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/Rect.h"
 #include "platform/SignInWindow.h"
 
 namespace brivok::signin {
@@ -40,9 +41,7 @@ std::string withoutSecret(std::string_view text, std::string_view secret);
 
 namespace brivok::signin {
 
-struct Rect {
-  int x = 0, y = 0, width = 0, height = 0;  // top-left origin, y grows downwards
-};
+using brivok::Rect;
 inline constexpr int kPopupWidth = 520;
 inline constexpr int kPopupHeight = 680;
 

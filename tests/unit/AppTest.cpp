@@ -214,6 +214,20 @@ TEST(WindowFrameTest, SavedFramesAreCheckedAndRaisedToTheMinimum) {
   f.save(store);
   f.save(store);
   EXPECT_EQ(store.writes, 1);  // an unchanged frame is not written again
+
+  // Only a frame whose title bar can be taken hold of is placed where it was saved.
+  const std::vector<Rect> screens = {{0, 0, 1400, 900}, {1400, 0, 1920, 1080}};
+  const struct {
+    WindowFrame frame;
+    bool reachable;
+  } places[] = {
+      {{100, 50, 1000, 700}, true},    {{3000, 900, 800, 600}, true},    // the second screen
+      {{3000, 2000, 800, 600}, false}, {{-950, 10, 1000, 700}, false},   // a screen now gone
+      {{-900, 10, 1000, 700}, true},   {{100, -100, 1000, 700}, false},  // bar above the top
+  };
+  for (const auto& p : places) EXPECT_EQ(p.frame.reachableOn(screens), p.reachable) << p.frame.x;
+  EXPECT_TRUE((WindowFrame{100, -30, 1000, 700}).reachableOn(screens));  // its own shadow
+  EXPECT_TRUE((WindowFrame{5000, 5000, 800, 600}).reachableOn({}));
 }
 
 TEST(PathsTest, FollowsXdgRulesAndTheExecutablesPlace) {
