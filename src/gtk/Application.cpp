@@ -226,6 +226,11 @@ gboolean Application::deleted(GtkWidget*, GdkEvent*, gpointer data) {
 
 void Application::saveFrame() {
   if (!window_ || !settings_ || !gtk_widget_get_realized(window_)) return;
+  // The frame kept is the window's own: full screen, maximized or tiled, its size is the
+  // screen's, and a later start would open a plain window that covers the screen.
+  const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(window_));
+  if (state & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_TILED))
+    return;
   WindowFrame frame;
   gtk_window_get_position(GTK_WINDOW(window_), &frame.x, &frame.y);
   gtk_window_get_size(GTK_WINDOW(window_), &frame.width, &frame.height);

@@ -299,6 +299,17 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(len(shell.backends()), 1)
         self.assertEqual(shell.log(), log_before)  # the running backend's log was not emptied
         self.assertIsNone(shell.proc.poll())
+        # Quit in full screen (a window manager grants it), it keeps its own window's frame.
+        manager = subprocess.Popen(["openbox"], env=shell.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(manager.wait)
+        self.addCleanup(manager.kill)
+        time.sleep(1)
+        self.assertEqual(shell.action("full-screen"), 0)
+        self.assertTrue(wait_for(lambda: "Geometry: 1600x1000" in subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--class", "app.brivok.Brivok",
+             "getwindowgeometry"], capture_output=True, text=True, env=shell.env).stdout, 10))
+        time.sleep(0.6)  # past the wait before a moved or resized frame is saved
         self.assertEqual(shell.stop(), 0)
         settings = shell.settings()
         self.assertEqual(settings["BrivokWebPrefs"], {"ui.theme": "dark", "n": "1"})
