@@ -158,6 +158,30 @@ gboolean fileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpo
 
 }  // namespace
 
+void withoutDownloadItems(WebKitWebView* view) {
+  g_signal_connect(view, "context-menu",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer) -> gboolean {
+                     GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+                     for (GList* i = items; i; i = i->next) {
+                       auto* item = WEBKIT_CONTEXT_MENU_ITEM(i->data);
+                       switch (webkit_context_menu_item_get_stock_action(item)) {
+                         case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK:
+                         case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK:
+                         case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_VIDEO_TO_DISK:
+                         case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_AUDIO_TO_DISK:
+                           webkit_context_menu_remove(menu, item);
+                           break;
+                         default:
+                           break;
+                       }
+                     }
+                     g_list_free(items);
+                     return FALSE;  // the rest of the menu shows as usual
+                   }),
+                   nullptr);
+}
+
 gpointer governView(WebKitWebView* view, std::string insideDomain,
                     std::function<void(const std::string&)> openOutside) {
   auto* governor = new Governor{std::move(insideDomain), std::move(openOutside)};
@@ -167,6 +191,7 @@ gpointer governView(WebKitWebView* view, std::string insideDomain,
   g_signal_connect(view, "load-failed", G_CALLBACK(loadFailed), governor);
   g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), governor);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), governor);
+  withoutDownloadItems(view);
   return governor;
 }
 

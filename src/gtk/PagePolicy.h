@@ -14,6 +14,10 @@ namespace brivok {
 gpointer governView(WebKitWebView* view, std::string insideDomain,
                     std::function<void(const std::string& url)> openOutside);
 
+// Leaves out of the view's context menu the items that would save to disk: the shell takes no
+// downloads, so they would do nothing.
+void withoutDownloadItems(WebKitWebView* view);
+
 // Answers a page's alert, confirm or prompt from a dialog on `parent` and returns at once;
 // the engine gets the answer when the dialog closes. A modal dialog holds the window.
 void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal);

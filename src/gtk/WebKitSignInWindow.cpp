@@ -163,6 +163,7 @@ void GtkSignInWindow::watchPage(WebKitWebView* view) {
   connections_.add(view, "create", G_CALLBACK(create), this);
   connections_.add(view, "script-dialog", G_CALLBACK(scriptDialog), this);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(refuseFileChooser), nullptr);
+  withoutDownloadItems(view);
 }
 
 void GtkSignInWindow::close() {

@@ -62,9 +62,9 @@ inline std::string bodyText(WebKitWebView* view) {
   return evaluate(view, "document.body ? document.body.innerText : ''").value_or("");
 }
 
-// A left click at (x, y) of a widget, delivered as the windowing system would: pages take it
-// for a user's gesture.
-inline void clickAt(GtkWidget* widget, int x, int y) {
+// A click (left unless told) at (x, y) of a widget, delivered as the windowing system would:
+// pages take it for a user's gesture.
+inline void clickAt(GtkWidget* widget, int x, int y, guint button = 1) {
   GdkWindow* window = gtk_widget_get_window(widget);
   GdkDevice* pointer =
       gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(window)));
@@ -79,7 +79,7 @@ inline void clickAt(GtkWidget* widget, int x, int y) {
     } else {
       event->button.x = x;
       event->button.y = y;
-      event->button.button = 1;
+      event->button.button = button;
       event->button.time = GDK_CURRENT_TIME;
     }
     gdk_event_set_device(event, pointer);

@@ -143,6 +143,27 @@ TEST_F(PageFixture, FileInputAndNewWindowLinksFollowTheShellsRules) {
   testing::pause(0.5);
   EXPECT_EQ(opener->opened.size(), 1u);
   EXPECT_EQ(webkit_web_view_get_uri(view->view()), sites.origin() + "/dialogs.html");
+
+  // A link's menu offers what works here: no download, since the shell takes none.
+  std::vector<WebKitContextMenuAction> offered;
+  g_signal_connect(
+      view->view(), "context-menu",
+      G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                     gpointer out) -> gboolean {
+        for (GList* i = webkit_context_menu_get_items(menu); i; i = i->next)
+          static_cast<std::vector<WebKitContextMenuAction>*>(out)->push_back(
+              webkit_context_menu_item_get_stock_action(WEBKIT_CONTEXT_MENU_ITEM(i->data)));
+        return TRUE;  // never shown
+      }),
+      &offered);
+  clickAt(view->widget(), 100, 60, 3);
+  ASSERT_TRUE(spin([&] { return !offered.empty(); }, 10));
+  EXPECT_EQ(
+      std::count(offered.begin(), offered.end(), WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD),
+      1);
+  EXPECT_EQ(
+      std::count(offered.begin(), offered.end(), WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK),
+      0);
 }
 
 TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
