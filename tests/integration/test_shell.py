@@ -306,9 +306,13 @@ class ShellTest(unittest.TestCase):
         self.addCleanup(manager.kill)
         time.sleep(1)
         self.assertEqual(shell.action("full-screen"), 0)
-        self.assertTrue(wait_for(lambda: "Geometry: 1600x1000" in subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--class", "app.brivok.Brivok",
-             "getwindowgeometry"], capture_output=True, text=True, env=shell.env).stdout, 10))
+
+        def xdotool(*args):
+            return subprocess.run(["xdotool", *args], capture_output=True, text=True,
+                                  env=shell.env).stdout
+        screen = "Geometry: " + "x".join(xdotool("getdisplaygeometry").split())
+        self.assertTrue(wait_for(lambda: screen in xdotool(
+            "search", "--onlyvisible", "--class", "app.brivok.Brivok", "getwindowgeometry"), 10))
         time.sleep(0.6)  # past the wait before a moved or resized frame is saved
         self.assertEqual(shell.stop(), 0)
         settings = shell.settings()
