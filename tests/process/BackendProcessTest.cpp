@@ -11,6 +11,7 @@
 #include "Spin.h"
 #include "TempDir.h"
 #include "backend/Backend.h"
+#include "backend/Descendants.h"
 #include "gtk/GlibEventLoop.h"
 
 namespace brivok {
@@ -228,6 +229,32 @@ TEST_F(FakeBackend, StopEndsDescendantsThatLeftTheGroupAndTheSession) {
   EXPECT_NE(getpgid(escaped), backend->pid());
   backend->stop();
   EXPECT_FALSE(processExists(escaped));
+
+  // One caught in the middle of an exec shows no environment for a moment; it must not slip
+  // through. This one spends much of its life in exec: each round has a fair chance of it.
+  const auto again = dir / "again";
+  writeFile(again, "#!/bin/sh\nexec \"$0\"\n");
+  chmod(again.c_str(), 0755);
+  for (int round = 0; round < 30; ++round) {
+    const pid_t daemon = fork();
+    if (daemon == 0) {
+      setsid();
+      setenv("BRIVOK_DESKTOP_TOKEN", "t0ken", 1);
+      execl(again.c_str(), again.c_str(), nullptr);
+      _exit(127);
+    }
+    // Until its first exec it shows the test's own environment.
+    const auto environ = "/proc/" + std::to_string(daemon) + "/environ";
+    for (int wait = 0; wait < 20000 && readFile(environ).find("t0ken") == std::string::npos;
+         ++wait) {
+      usleep(100);
+    }
+    usleep(round * 397 % 3000);  // meet it at another point of its cycle each round
+    killDescendants("t0ken");
+    EXPECT_FALSE(processExists(daemon)) << "round " << round;
+    kill(daemon, SIGKILL);
+    waitpid(daemon, nullptr, 0);
+  }
 }
 
 TEST_F(FakeBackend, AKilledShellTakesTheBackendAlong) {
