@@ -57,7 +57,17 @@ void makePrivate(const char* path, const struct stat& seen) {
 int makeUserDirectories(const std::string& dir, mode_t umask) {
   for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos != dir.size() && dir[pos] != '/') continue;
-    if (mkdir(dir.substr(0, pos).c_str(), 0777 & ~umask) != 0 && errno != EEXIST) return errno;
+    const std::string made = dir.substr(0, pos);
+    if (mkdir(made.c_str(), 0777 & ~umask) != 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    // The shell's own umask narrowed what mkdir made; a new folder gets the user's mode.
+    const int fd = open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      fchmod(fd, 0777 & ~umask);
+      close(fd);
+    }
   }
   struct stat st {};
   if (stat(dir.c_str(), &st) != 0) return errno;

@@ -465,7 +465,9 @@ TEST(CommandLineTool, InstallsFoldersAndScriptOrSaysWhyNot) {
   TempDir dir;
   const auto home = dir / "home";
   std::filesystem::create_directories(home);
+  const mode_t shells = umask(077);  // as the shell runs
   auto first = cli::install(home, "/opt/b/share/brivok", 022);
+  umask(shells);
   ASSERT_TRUE(first.ok) << first.detail;
   EXPECT_EQ(first.message, "Installed the brivok command");
   EXPECT_EQ(first.detail, home +
@@ -476,6 +478,8 @@ TEST(CommandLineTool, InstallsFoldersAndScriptOrSaysWhyNot) {
   EXPECT_EQ(st.st_mode & 0777, 0755u);
   ASSERT_EQ(stat((home + "/.local").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);  // the user's umask, not the shell's own
+  ASSERT_EQ(stat((home + "/.local/bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
   writeFile(home + "/.local/bin/brivok", "edited");
   EXPECT_TRUE(cli::install(home, "/opt/b/share/brivok", 022).ok);
   EXPECT_EQ(readFile(home + "/.local/bin/brivok"), cli::script("/opt/b/share/brivok"));
