@@ -107,10 +107,10 @@ void killDescendants(const std::string& token) {
   const pid_t self = getpid();
   const uid_t uid = getuid();
   // A process may fork while the last one is ended, or be caught in an exec: look again until
-  // none is left and none was in doubt. Bounded: an exec held up in the kernel must not hold
-  // the shell's quit.
+  // none is left and none was in doubt. Bounded both ways: an exec held up in the kernel must
+  // not hold the shell's quit.
   const auto doubtLimit = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-  for (int round = 0; round < 500; ++round) {
+  for (int rounds = 0; rounds < 8;) {
     std::vector<pid_t> found;
     bool doubt = false;
     DIR* proc = opendir("/proc");
@@ -134,7 +134,12 @@ void killDescendants(const std::string& token) {
       }
     }
     closedir(proc);
-    if (found.empty() && (!doubt || std::chrono::steady_clock::now() > doubtLimit)) break;
+    if (found.empty()) {
+      if (!doubt || std::chrono::steady_clock::now() > doubtLimit) break;
+      usleep(1000);
+      continue;
+    }
+    ++rounds;
     for (const pid_t pid : found) kill(pid, SIGKILL);
     // Those that came back to the shell are its children now: collect them.
     for (const pid_t pid : found) {
@@ -142,7 +147,6 @@ void killDescendants(const std::string& token) {
       }
     }
     killed.insert(killed.end(), found.begin(), found.end());
-    if (found.empty()) usleep(1000);
   }
   // A killed process stops showing its environment while it is still exiting; return only
   // when it is gone, so nothing of the backend's outlives the stop. Bounded: one stuck in
