@@ -1,14 +1,15 @@
 // Reading real pages: the given documentation pages, served on 127.0.0.1, are queued at once
 // as render jobs at the real reference backend and read through the job loop (four slots),
-// as the shell does. Reports pages per minute, the time per job once handed over, the peak
-// PSS of the whole (this process and the engine's), and whether every text equals what a
-// plain web view reads of the same page.
+// as the shell does. Reports pages per minute, the time per job once handed over and how many
+// jobs ended at each step of the renderer's timetable, the peak PSS of the whole (this process
+// and the engine's), and whether every text equals what a plain web view reads of the page.
 // Usage: bench/pages.sh BUILD_DIR [DOC_DIR]
 #include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -33,7 +34,8 @@ void spinUntil(const std::function<bool()>& done, double seconds) {
   while (!done() && SteadyClock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
 }
 
-// The HTTP client of the job loop, noting every report as it goes to the backend.
+// The HTTP client of the job loop, noting when each job is handed over and when its report
+// goes to the backend.
 class NotingHttp : public HttpClient {
  public:
   explicit NotingHttp(std::shared_ptr<HttpClient> inner) : inner_(std::move(inner)) {}
@@ -42,26 +44,21 @@ class NotingHttp : public HttpClient {
       const auto report = nlohmann::json::parse(*request.body, nullptr, false);
       if (report.is_object()) reports[report.value("job", "")] = {SteadyClock::now(), report};
     }
+    if (request.url.ends_with("/api/native/next")) {
+      done = [this, done = std::move(done)](Reply reply) {
+        const auto body = nlohmann::json::parse(reply.body, nullptr, false);
+        if (body.is_object() && body.contains("job") && body["job"].is_object())
+          handed[body["job"].value("job", "")] = SteadyClock::now();
+        done(std::move(reply));
+      };
+    }
     inner_->send(request, std::move(done));
   }
   std::map<std::string, std::pair<SteadyClock::time_point, nlohmann::json>> reports;
+  std::map<std::string, SteadyClock::time_point> handed;
 
  private:
   std::shared_ptr<HttpClient> inner_;
-};
-
-// Pages that note when each load is asked for.
-class TimedPages : public OffscreenPages {
- public:
-  explicit TimedPages(std::shared_ptr<OffscreenPages> real) : real_(std::move(real)) {}
-  std::shared_ptr<WebPage> open(const OffscreenPageOptions& o) override {
-    opened.push_back(SteadyClock::now());
-    return real_->open(o);
-  }
-  std::vector<SteadyClock::time_point> opened;
-
- private:
-  std::shared_ptr<OffscreenPages> real_;
 };
 
 // Busy and total time of all processors so far, in clock ticks.
@@ -126,7 +123,7 @@ int main(int argc, char** argv) {
   auto loop = std::make_shared<GlibEventLoop>();
   auto stores = std::make_shared<WebKitStores>("/tmp/brivok-pages-bench/data",
                                                "/tmp/brivok-pages-bench/cache");
-  auto pages = std::make_shared<TimedPages>(std::make_shared<WebKitOffscreenPages>(stores));
+  auto pages = std::make_shared<WebKitOffscreenPages>(stores);
   auto http = std::make_shared<NotingHttp>(std::make_shared<SoupHttpClient>());
   auto backend = [&] { return std::optional<std::string>(address); };
   BackendClient queue(http, backend, token);
@@ -173,14 +170,26 @@ int main(int argc, char** argv) {
                          60;
   jobs.reset();
 
-  // Time from a job's page being made to its report, in order.
-  std::vector<SteadyClock::time_point> ends;
-  for (const auto& [id, report] : http->reports) ends.push_back(report.first);
-  std::sort(ends.begin(), ends.end());
+  // Time from a job being handed over to its report, and how many ended by each step of the
+  // renderer's half-second timetable: tells the pages' own load time from the shell's.
   double handed = 0;
-  for (std::size_t i = 0; i < std::min(ends.size(), pages->opened.size()); ++i)
-    handed += Seconds(ends[i] - pages->opened[i]).count();
-  handed /= std::max<std::size_t>(1, ends.size());
+  int paired = 0;
+  std::map<int, int> byStep;  // half seconds, rounded up → jobs
+  for (const auto& [id, report] : http->reports) {
+    const auto it = http->handed.find(id);
+    if (it == http->handed.end()) continue;
+    const double s = Seconds(report.first - it->second).count();
+    handed += s;
+    ++paired;
+    ++byStep[std::min(10, static_cast<int>(std::ceil((s - 0.2) * 2)))];
+  }
+  handed /= std::max(1, paired);
+  std::string steps;
+  for (const auto& [half, count] : byStep) {
+    char step[32] = "later";
+    if (half < 10) std::snprintf(step, sizeof step, "%.1f s", half / 2.0);
+    steps += (steps.empty() ? "" : ", ") + std::string(step) + " ×" + std::to_string(count);
+  }
 
   // The same pages read by a plain web view.
   WebKitWebContext* plain = newEphemeralContext();
@@ -196,8 +205,9 @@ int main(int argc, char** argv) {
   std::printf(
       "%zu pages read in %.2f min: %.1f pages/min; %.2f s per job once handed; "
       "%d reported ok, %d texts identical to a plain web view's; peak PSS %.0f MiB; "
-      "processors %.0f %% busy while reading\n",
+      "processors %.0f %% busy while reading\njobs by the timetable step they ended at (+0.2 s): "
+      "%s\n",
       http->reports.size(), minutes, http->reports.size() / minutes, handed, ok, same,
-      peak / 1024.0, busy);
+      peak / 1024.0, busy, steps.c_str());
   return 0;
 }
