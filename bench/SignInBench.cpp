@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     delegate->signIns().at(id)->cancelSignIn();
 
     // A fresh view on a fresh context, in memory and on disk: a sign-in key's store is on
-    // disk, so the second shows what the window itself adds.
+    // disk, so the second shows what the window itself adds. Takes the context's reference.
     const auto plainLoad = [&](WebKitWebContext* context) {
       settle();
       const auto began = Clock::now();
