@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 3 ? std::atoi(argv[3]) : 10;
 
   auto loop = std::make_shared<GlibEventLoop>();
-  auto mainView = std::make_shared<WebKitMainView>([](const std::string&) {});
+  auto mainView = std::make_shared<WebKitMainView>([](const PageMessage&) {});
   GtkWidget* mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_container_add(GTK_CONTAINER(mainWindow), mainView->widget());
   gtk_widget_show_all(mainWindow);
@@ -114,11 +114,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i <= rounds; ++i) {
     // Sign-in window on a key of its own, so its store is as new as the fresh context.
     const std::string id = "bench-" + std::to_string(i);
-    nlohmann::json message = {
-        {"action", "signin"}, {"id", id}, {"url", page}, {"title", id}, {"key", id}};
     settle();
     auto start = Clock::now();
-    delegate->receiveScriptMessage(message.dump());
+    delegate->openSignIn(SignInRequest{id, page, id, {}, id}, "");
     WebKitWebView* view = viewIn(id.c_str());
     if (!view || !waitForFinish(view)) {
       std::fprintf(stderr, "the sign-in page did not load\n");
@@ -166,12 +164,7 @@ int main(int argc, char** argv) {
   }
   const std::set<int> before = children();
   const long selfBefore = pssKiB(getpid());
-  nlohmann::json message = {{"action", "signin"},
-                            {"id", "memory"},
-                            {"url", page},
-                            {"title", "memory"},
-                            {"key", "memory"}};
-  delegate->receiveScriptMessage(message.dump());
+  delegate->openSignIn(SignInRequest{"memory", page, "memory", {}, "memory"}, "");
   waitForFinish(viewIn("memory"));
   g_usleep(500000);
   long engine = 0;

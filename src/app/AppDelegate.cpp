@@ -1,8 +1,11 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+
 #include "app/CliInstaller.h"
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
+#include "bridge/NavigationPolicy.h"
 #include "core/Files.h"
 #include "core/Url.h"
 #include "core/Utf8.h"
@@ -85,6 +88,8 @@ void AppDelegate::willTerminate() {
 
 void AppDelegate::backendReady(const std::string& url) {
   startUrl_ = url;  // kept when the backend stops: reload can still go back to it
+  homeOrigins_ = homeOrigins(url);
+  parts_.webView->setHomeOrigins(homeOrigins_);
   loadWithLimit(*parts_.webView, url, loadLimit_);
   // The only place the native job loop is started.
   pollNativeJobs();
@@ -116,8 +121,17 @@ void AppDelegate::installPageScripts() {
   parts_.webView->setPageScript(webprefs::pageScript(webprefs::read(*parts_.settings)));
 }
 
-void AppDelegate::receiveScriptMessage(const std::string& json) {
-  dispatchBridgeMessage(json, *this);
+void AppDelegate::receiveScriptMessage(const PageMessage& message) {
+  // Any other page the main view may show, on this machine or not, has no say here.
+  if (!isHomeOrigin(message.origin, homeOrigins_)) return;
+  dispatchBridgeMessage(message.json, message.document, *this);
+}
+
+void AppDelegate::answerPage(std::vector<std::string> documents, const std::string& callback,
+                             const std::string& json) {
+  std::sort(documents.begin(), documents.end());
+  documents.erase(std::unique(documents.begin(), documents.end()), documents.end());
+  for (const auto& document : documents) parts_.webView->callPage(document, callback, json);
 }
 
 void AppDelegate::setPref(const std::string& key, const std::string& value) {
@@ -130,14 +144,16 @@ void AppDelegate::openExternal(const std::string& url) {
   parts_.urlOpener->open(url);
 }
 
-void AppDelegate::openSignIn(const SignInRequest& request) {
+void AppDelegate::openSignIn(const SignInRequest& request, const std::string& document) {
   if (!parts_.signInWindows) return;
+  // Web pages only: https anywhere, plain http on this machine.
   const auto url = Url::parse(request.url);
-  if (!url) return;
-  if (url->scheme != "https" && url->host != "127.0.0.1" && url->host != "localhost") return;
+  if (!url || url->host.empty()) return;
+  if (url->scheme != "https" && !(url->scheme == "http" && isLoopbackHost(url->host))) return;
 
   if (const auto open = signIns_.find(request.id); open != signIns_.end()) {
     open->second->show();
+    signInAskers_[request.id].push_back(document);  // it waits for the same answer
     return;
   }
   auto controller = SignInController::create(*parts_.signInWindows, parts_.loop, request.url,
@@ -148,11 +164,14 @@ void AppDelegate::openSignIn(const SignInRequest& request) {
     if (auto self = weak.lock()) self->answerSignIn(id, result);
   };
   signIns_[request.id] = controller;
+  signInAskers_[request.id] = {document};
   controller->show();
 }
 
 void AppDelegate::answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result) {
   signIns_.erase(id);
+  auto askers = std::move(signInAskers_[id]);
+  signInAskers_.erase(id);
   nlohmann::json payload = result ? *result : nlohmann::json{{"cancelled", true}};
   payload["id"] = id;
   // Page text is not always valid UTF-8; an answer that cannot be written goes unsent.
@@ -162,9 +181,7 @@ void AppDelegate::answerSignIn(const std::string& id, const std::optional<nlohma
   } catch (const nlohmann::json::exception&) {
     json.clear();
   }
-  if (!json.empty()) {
-    parts_.webView->evaluateScript("window.brivokSignedIn && window.brivokSignedIn(" + json + ")");
-  }
+  if (!json.empty()) answerPage(std::move(askers), "brivokSignedIn", json);
   parts_.window->present();
 }
 
@@ -193,10 +210,11 @@ void AppDelegate::loadTarvel() {
   loadWithLimit(*tarvelView_, parts_.tarvelUrl, tarvelLoadLimit_);
 }
 
-void AppDelegate::pickPaths() {
+void AppDelegate::pickPaths(const std::string& document) {
   if (!parts_.pathChooser) return;
   // One chooser at a time: a second request brings the open one back, and its single
   // answer ends both requests.
+  pathAskers_.push_back(document);
   if (choosingPaths_) {
     parts_.pathChooser->present();
     return;
@@ -216,8 +234,7 @@ void AppDelegate::answerPickedPaths(const std::vector<std::string>& paths) {
   for (const auto& path : paths) {
     if (isValidUtf8(path)) list.push_back(path);
   }
-  parts_.webView->evaluateScript("window.brivokPickedPaths && window.brivokPickedPaths(" +
-                                 list.dump() + ")");
+  answerPage(std::exchange(pathAskers_, {}), "brivokPickedPaths", list.dump());
 }
 
 }  // namespace brivok

@@ -60,13 +60,13 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void showStatus(const std::string& title, const std::string& detail);
   void installPageScripts();
 
-  // A message on the "brivok" channel, as JSON text.
-  void receiveScriptMessage(const std::string& json);
+  // A message on the "brivok" channel. Only the backend's own page is heard.
+  void receiveScriptMessage(const PageMessage& message);
 
   // BridgeHandler
   void showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) override;
-  void openSignIn(const SignInRequest& request) override;
-  void pickPaths() override;
+  void openSignIn(const SignInRequest& request, const std::string& document) override;
+  void pickPaths(const std::string& document) override;
   void forgetSignIn(const std::string& key) override;
   void setPref(const std::string& key, const std::string& value) override;
   void openExternal(const std::string& url) override;
@@ -91,6 +91,9 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void backendReady(const std::string& url);
   void backendExited(const std::string& message);
   void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
+  // Calls the page's `callback` in each document that asked, once.
+  void answerPage(std::vector<std::string> documents, const std::string& callback,
+                  const std::string& json);
   void answerPickedPaths(const std::vector<std::string>& paths);
   void loadTarvel();
   // Hands a file address to the desktop, and says so when no application took it.
@@ -99,10 +102,13 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void loadWithLimit(PageLoader& view, const std::string& url, Timer& limit);
 
   Parts parts_;
-  std::string startUrl_;  // the backend's address, once it announced it
+  std::string startUrl_;                  // the backend's address, once it announced it
+  std::vector<std::string> homeOrigins_;  // the origins of its page; none until then
   Timer loadLimit_;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
+  std::map<std::string, std::vector<std::string>> signInAskers_;  // documents, by request id
   bool choosingPaths_ = false;
+  std::vector<std::string> pathAskers_;     // the documents waiting for the open chooser
   std::shared_ptr<TarvelView> tarvelView_;  // made once, then only hidden and shown
   Timer tarvelLoadLimit_;
 };

@@ -76,18 +76,19 @@ std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
   return std::nullopt;
 }
 
-void dispatchBridgeMessage(std::string_view json, BridgeHandler& handler) {
+void dispatchBridgeMessage(std::string_view json, const std::string& document,
+                           BridgeHandler& handler) {
   const auto message = parseBridgeMessage(json);
   if (!message) return;
   std::visit(
-      [&handler](const auto& m) {
+      [&handler, &document](const auto& m) {
         using T = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<T, TarvelRequest>) {
           handler.showTarvel(m.visible, m.rect, m.reload);
         } else if constexpr (std::is_same_v<T, SignInRequest>) {
-          handler.openSignIn(m);
+          handler.openSignIn(m, document);
         } else if constexpr (std::is_same_v<T, PickPathsRequest>) {
-          handler.pickPaths();
+          handler.pickPaths(document);
         } else if constexpr (std::is_same_v<T, ForgetSignInRequest>) {
           handler.forgetSignIn(m.key);
         } else if constexpr (std::is_same_v<T, SetPrefRequest>) {

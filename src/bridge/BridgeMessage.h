@@ -42,18 +42,20 @@ inline constexpr std::size_t kMaxPageMessageBytes = 1024 * 1024;
 // gives nothing: the message is dropped without a word.
 std::optional<BridgeMessage> parseBridgeMessage(std::string_view json);
 
-// What the page may ask of the shell.
+// What the page may ask of the shell. `document` names the page's document that asked, the
+// only one its answer may reach.
 class BridgeHandler {
  public:
   virtual ~BridgeHandler() = default;
   virtual void showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) = 0;
-  virtual void openSignIn(const SignInRequest& request) = 0;
-  virtual void pickPaths() = 0;
+  virtual void openSignIn(const SignInRequest& request, const std::string& document) = 0;
+  virtual void pickPaths(const std::string& document) = 0;
   virtual void forgetSignIn(const std::string& key) = 0;
   virtual void setPref(const std::string& key, const std::string& value) = 0;
   virtual void openExternal(const std::string& url) = 0;
 };
 
-void dispatchBridgeMessage(std::string_view json, BridgeHandler& handler);
+void dispatchBridgeMessage(std::string_view json, const std::string& document,
+                           BridgeHandler& handler);
 
 }  // namespace brivok

@@ -1,8 +1,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brivok {
+
+// The origins of the backend's own page: the scheme, host and port of its address, where
+// 127.0.0.1 and localhost count as one host. Only documents of these origins get the page
+// interface and drive the bridge. Empty for an address without a host.
+std::vector<std::string> homeOrigins(const std::string& backendUrl);
+bool isHomeOrigin(const std::string& origin, const std::vector<std::string>& home);
 
 // What the main view (and the secondary site view) may load in place. The engine tells
 // which frame a load is for only once its response arrives, or when a main-frame load fails,
@@ -21,6 +28,14 @@ struct NavigationRequest {
   bool newWindow = false;    // target _blank, window.open: never a frame of this view
   std::string insideDomain;  // the secondary site's domain when asked by that view, else empty
   bool userGesture = false;  // the user clicked or typed for it
+
+  // The main view keeps frames of other origins from taking it elsewhere, as browsers refuse
+  // frame-busting: at the main frame's response (or failed load) it tells who started it.
+  bool guardTop = false;
+  bool byUser = false;      // a click, a key, back or forward, a reload
+  std::string initiator;    // the origin of the document that started it; empty: unknown
+  std::string shownOrigin;  // the origin of the document the main frame shows
+  std::vector<std::string> homeOrigins;
 };
 
 Navigation decideNavigation(const NavigationRequest& request);

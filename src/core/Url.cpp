@@ -60,6 +60,40 @@ std::string Url::origin() const {
   return out;
 }
 
+std::optional<int> Url::effectivePort() const {
+  if (port) return port;
+  const std::string s = asciiLower(scheme);
+  if (s == "http") return 80;
+  if (s == "https") return 443;
+  return std::nullopt;
+}
+
+std::string withoutUserinfo(std::string_view text) {
+  const auto url = Url::parse(text);
+  if (!url || !url->userinfo) return std::string(text);
+  // Parsing found "scheme://userinfo@": the userinfo and its "@" follow the "//" directly.
+  const std::size_t start = url->scheme.size() + 3;
+  return std::string(text.substr(0, start)) +
+         std::string(text.substr(start + url->userinfo->size() + 1));
+}
+
+bool isLoopbackHost(std::string_view host) {
+  return host == "127.0.0.1" || host == "localhost";
+}
+
+bool isIpAddress(std::string_view host) {
+  if (host.empty()) return false;
+  if (host.front() == '[') return true;
+  // As browsers read hosts: a name whose last label is a number is an IPv4 address.
+  const auto dot = host.rfind('.');
+  const std::string_view last = dot == std::string_view::npos ? host : host.substr(dot + 1);
+  if (last.empty()) return false;
+  for (const char c : last) {
+    if (!isDigit(c)) return false;
+  }
+  return true;
+}
+
 std::string urlScheme(std::string_view text) {
   const auto colon = text.find(':');
   if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) return {};
@@ -135,8 +169,10 @@ std::optional<Url> Url::parse(std::string_view text) {
     url.hasAuthority = true;
     rest.remove_prefix(2);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-    if (const auto at = authority.rfind('@'); at != std::string_view::npos)
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
+      url.userinfo = std::string(authority.substr(0, at));
       authority.remove_prefix(at + 1);
+    }
     std::string_view host = authority;
     std::string_view port;
     if (!authority.empty() && authority[0] == '[') {

@@ -11,9 +11,10 @@ namespace brivok {
 // a scheme, and a numeric port when one is given. Nothing is normalised, so the
 // scheme keeps the case the text gave it.
 struct Url {
-  std::string text;    // the whole URL, unchanged
-  std::string scheme;  // as written, without ":"
-  std::string host;    // empty when there is no authority; IPv6 keeps its brackets
+  std::string text;                     // the whole URL, unchanged
+  std::string scheme;                   // as written, without ":"
+  std::string host;                     // empty when there is no authority; IPv6 keeps its brackets
+  std::optional<std::string> userinfo;  // "user:password" before "@" and the host, as written
   std::optional<int> port;
   std::string path;           // as written (percent escapes kept), without query or fragment
   bool hasAuthority = false;  // "//" follows the scheme
@@ -23,7 +24,18 @@ struct Url {
   // The origin as a page's `location.origin` gives it: scheme and host in lower case, the
   // port only when it is not the scheme's default. Empty without an authority.
   std::string origin() const;
+  // The port the address reaches: the written one, else the scheme's default (80 for http,
+  // 443 for https); nothing for other schemes without one.
+  std::optional<int> effectivePort() const;
 };
+
+// The address with any "user:password@" before its host taken out; other text unchanged.
+std::string withoutUserinfo(std::string_view url);
+// The two names of this machine that the shell treats as its own, compared as written.
+bool isLoopbackHost(std::string_view host);
+// A host written as an IP address (dotted IPv4, or IPv6 in brackets), not a name: such a host
+// has no subdomains.
+bool isIpAddress(std::string_view host);
 
 std::string asciiLower(std::string_view s);
 // The scheme of any address, in lower case, however the rest of it is written; empty when

@@ -128,8 +128,8 @@ void Application::launch() {
   settings_ = std::make_shared<SettingsFile>(paths_.settingsFile());
 
   auto forward = std::make_shared<std::weak_ptr<AppDelegate>>();
-  webView_ = std::make_shared<WebKitMainView>([forward](const std::string& json) {
-    if (auto delegate = forward->lock()) delegate->receiveScriptMessage(json);
+  webView_ = std::make_shared<WebKitMainView>([forward](const PageMessage& message) {
+    if (auto delegate = forward->lock()) delegate->receiveScriptMessage(message);
   });
 
   window_ = gtk_application_window_new(app_);

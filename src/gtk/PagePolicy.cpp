@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bridge/NavigationPolicy.h"
+#include "core/Url.h"
 #include "gtk/UnwatchedPages.h"
 
 namespace brivok {
@@ -12,13 +13,48 @@ namespace {
 
 constexpr const char* kScriptDialogKey = "brivok-script-dialog";
 constexpr const char* kFileRequestKey = "brivok-file-request";
+constexpr const char* kGovernorKey = "brivok-governor";
+constexpr std::size_t kStartsKept = 32;
 
-struct Governor {
-  std::string insideDomain;
-  std::function<void(const std::string&)> openOutside;
-};
+using Governor = ViewGovernor;
 
-Navigation decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+std::string originOf(const char* url) {
+  const auto parsed = url ? Url::parse(url) : std::nullopt;
+  return parsed ? parsed->origin() : std::string();
+}
+
+std::string refererOf(WebKitURIRequest* request) {
+  SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+  return originOf(headers ? soup_message_headers_get_one(headers, "Referer") : nullptr);
+}
+
+// Fills in, for the main frame's response or failed load of `request.url`, who started it.
+void fillStart(const Governor& governor, NavigationRequest& request, WebKitURIRequest* sent) {
+  request.guardTop = governor.guardTop;
+  request.homeOrigins = governor.homeOrigins;
+  request.shownOrigin = governor.shownOrigin;
+  for (auto it = governor.started.rbegin(); it != governor.started.rend(); ++it) {
+    if (it->url != request.url) continue;
+    request.initiator = it->initiator;
+    request.byUser = it->byUser;
+    return;
+  }
+  if (sent) request.initiator = refererOf(sent);
+}
+
+void noteStart(Governor& governor, WebKitNavigationAction* action, const std::string& url) {
+  if (!governor.guardTop) return;
+  const auto type = webkit_navigation_action_get_navigation_type(action);
+  const bool byUser = webkit_navigation_action_is_user_gesture(action) ||
+                      type == WEBKIT_NAVIGATION_TYPE_BACK_FORWARD ||
+                      type == WEBKIT_NAVIGATION_TYPE_RELOAD ||
+                      type == WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED;
+  governor.started.push_back(
+      {url, refererOf(webkit_navigation_action_get_request(action)), byUser});
+  if (governor.started.size() > kStartsKept) governor.started.pop_front();
+}
+
+Navigation decide(Governor& governor, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                   NavigationRequest& request) {
   if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
     auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
@@ -26,9 +62,10 @@ Navigation decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
     if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) {
       return Navigation::Allow;
     }
-    const char* uri =
-        webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response));
+    WebKitURIRequest* sent = webkit_response_policy_decision_get_request(response);
+    const char* uri = webkit_uri_request_get_uri(sent);
     request.url = uri ? uri : "";
+    fillStart(governor, request, sent);
     const Navigation verdict = decideMainFrameResponse(request);
     // Nothing is downloaded in place of the page.
     if (verdict == Navigation::Allow &&
@@ -43,6 +80,7 @@ Navigation decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
   request.url = uri ? uri : "";
   request.newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
   request.userGesture = webkit_navigation_action_is_user_gesture(action);
+  if (!request.newWindow) noteStart(governor, action, request.url);
   return decideNavigation(request);
 }
 
@@ -51,7 +89,7 @@ gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPoli
   auto* governor = static_cast<Governor*>(data);
   NavigationRequest request;
   request.insideDomain = governor->insideDomain;
-  switch (decide(decision, type, request)) {
+  switch (decide(*governor, decision, type, request)) {
     case Navigation::Allow:
     case Navigation::AtResponse:
       webkit_policy_decision_use(decision);
@@ -81,6 +119,7 @@ gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* er
   NavigationRequest request;
   request.url = uri ? uri : "";
   request.insideDomain = governor->insideDomain;
+  fillStart(*governor, request, nullptr);
   switch (decideMainFrameResponse(request)) {
     case Navigation::Allow:
       return FALSE;  // the shell's own page: the engine reports it as it would
@@ -182,13 +221,25 @@ void withoutDownloadItems(WebKitWebView* view) {
                    nullptr);
 }
 
-gpointer governView(WebKitWebView* view, std::string insideDomain,
-                    std::function<void(const std::string&)> openOutside) {
-  auto* governor = new Governor{std::move(insideDomain), std::move(openOutside)};
-  g_signal_connect_data(
-      view, "decide-policy", G_CALLBACK(decidePolicy), governor,
-      +[](gpointer data, GClosure*) { delete static_cast<Governor*>(data); }, GConnectFlags(0));
+ViewGovernor* governView(WebKitWebView* view, std::string insideDomain,
+                         std::function<void(const std::string&)> openOutside, bool guardTop) {
+  auto* governor = new Governor;
+  governor->insideDomain = std::move(insideDomain);
+  governor->openOutside = std::move(openOutside);
+  governor->guardTop = guardTop;
+  // Freed when the view is, after every handler of the view is gone.
+  g_object_set_data_full(
+      G_OBJECT(view), kGovernorKey, governor,
+      +[](gpointer data) { delete static_cast<Governor*>(data); });
+  g_signal_connect(view, "decide-policy", G_CALLBACK(decidePolicy), governor);
   g_signal_connect(view, "load-failed", G_CALLBACK(loadFailed), governor);
+  g_signal_connect(
+      view, "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer data) {
+        if (event == WEBKIT_LOAD_COMMITTED) {
+          static_cast<Governor*>(data)->shownOrigin = originOf(webkit_web_view_get_uri(v));
+        }
+      }),
+      governor);
   g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), governor);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(fileChooser), governor);
   withoutDownloadItems(view);

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <nlohmann/json.hpp>
+
 #include "bridge/NavigationPolicy.h"
 #include "gtk/PagePolicy.h"
 #include "gtk/PageScripts.h"
@@ -9,7 +11,7 @@
 
 namespace brivok {
 
-WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage)
+WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage)
     : onMessage_(std::move(onMessage)) {
   context_ = newEphemeralContext();
   keepLoopbackDirect(context_);
@@ -24,9 +26,12 @@ WebKitMainView::WebKitMainView(std::function<void(const std::string&)> onMessage
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
   g_object_ref_sink(view_);
-  governor_ = governView(view_, "", [this](const std::string& url) {
-    if (openOutside_) openOutside_(url);
-  });
+  governor_ = governView(
+      view_, "",
+      [this](const std::string& url) {
+        if (openOutside_) openOutside_(url);
+      },
+      true);
   const GdkRGBA transparent{0, 0, 0, 0};
   webkit_web_view_set_background_color(view_, &transparent);
 }
@@ -44,9 +49,7 @@ WebKitMainView::~WebKitMainView() {
 
 namespace {
 
-// The relay script posts text; anything else did not come from it.
-std::optional<std::string> textOf(WebKitJavascriptResult* result) {
-  JSCValue* value = webkit_javascript_result_get_js_value(result);
+std::optional<std::string> textOf(JSCValue* value) {
   if (!value || !jsc_value_is_string(value)) return std::nullopt;
   char* text = jsc_value_to_string(value);
   std::string out = text ? text : "";
@@ -54,13 +57,42 @@ std::optional<std::string> textOf(WebKitJavascriptResult* result) {
   return out;
 }
 
+// The relay script posts text; anything else did not come from it.
+std::optional<std::string> textOf(WebKitJavascriptResult* result) {
+  return textOf(webkit_javascript_result_get_js_value(result));
+}
+
+// The relay posts [origin, document, message], all text.
+std::optional<PageMessage> messageOf(WebKitJavascriptResult* result) {
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!value || !jsc_value_is_array(value)) return std::nullopt;
+  std::optional<std::string> parts[3];
+  for (guint i = 0; i < 3; ++i) {
+    JSCValue* part = jsc_value_object_get_property_at_index(value, i);
+    parts[i] = textOf(part);
+    if (part) g_object_unref(part);
+    if (!parts[i]) return std::nullopt;
+  }
+  return PageMessage{std::move(*parts[2]), std::move(*parts[0]), std::move(*parts[1])};
+}
+
+// A JavaScript string literal of any text (JSON's own string form, which JavaScript reads
+// the same way); text that is not UTF-8 gives nothing.
+std::optional<std::string> scriptString(const std::string& text) {
+  try {
+    return nlohmann::json(text).dump();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 void WebKitMainView::scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                    gpointer data) {
   auto* self = static_cast<WebKitMainView*>(data);
-  const auto json = textOf(result);
-  if (json && self->onMessage_) self->onMessage_(*json);
+  const auto message = messageOf(result);
+  if (message && self->onMessage_) self->onMessage_(*message);
 }
 
 void WebKitMainView::outsideMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
@@ -92,17 +124,39 @@ void WebKitMainView::stopLoading() {
   webkit_web_view_stop_loading(view_);
 }
 
+void WebKitMainView::setHomeOrigins(const std::vector<std::string>& origins) {
+  homeOrigins_ = origins;
+  governor_->homeOrigins = origins;
+  installScripts();
+}
+
 void WebKitMainView::setPageScript(const std::string& source) {
+  pageScript_ = source;
+  installScripts();
+}
+
+void WebKitMainView::installScripts() {
   webkit_user_content_manager_remove_all_scripts(content_);
+  // The page's side of the channel and the page script exist only in documents of the
+  // backend's own origins, as the document's own address says before any of its scripts run.
+  std::string home;
+  for (const auto& origin : homeOrigins_) {
+    if (const auto literal = scriptString(origin)) {
+      home += (home.empty() ? "" : " || ") + std::string("location.origin === ") + *literal;
+    }
+  }
+  const std::string guarded = home.empty() ? std::string()
+                                           : "if (" + home + ") {\n" + pagescripts::kBridgeShim +
+                                                 "\n" + pageScript_ + "\n}";
   const struct {
     const char* source;
     const char* world;
   } scripts[] = {
-      {pagescripts::kBridgeShim, nullptr},
       {pagescripts::kBridgeRelay, kBridgeWorld},
-      {source.c_str(), nullptr},
+      {guarded.c_str(), nullptr},
   };
   for (const auto& s : scripts) {
+    if (!*s.source) continue;
     WebKitUserScript* script =
         s.world
             ? webkit_user_script_new_for_world(s.source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -115,9 +169,20 @@ void WebKitMainView::setPageScript(const std::string& source) {
   }
 }
 
-void WebKitMainView::evaluateScript(const std::string& source) {
-  webkit_web_view_evaluate_javascript(view_, source.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr);
+void WebKitMainView::callPage(const std::string& document, const std::string& callback,
+                              const std::string& json) {
+  // Checked in the bridge's own world, against the name only that document's relay holds, in
+  // the same turn as the call: a page that replaced it in the meantime gets nothing.
+  const auto name = scriptString(document);
+  const auto call =
+      scriptString("[" + (scriptString(callback).value_or("\"\"")) + "," + json + "]");
+  if (!name || !call) return;
+  const std::string script =
+      "(() => { if (typeof bvDocument !== 'string' || bvDocument !== " + *name +
+      ") return; document.dispatchEvent(new CustomEvent(" +
+      "'brivok-bridge-answer', { detail: " + *call + " })); })()";
+  webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, kBridgeWorld, nullptr, nullptr,
+                                      nullptr, nullptr);
 }
 
 }  // namespace brivok

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gtk/GtkLifetimes.h"
+#include "gtk/PagePolicy.h"
 #include "platform/MainWebView.h"
 
 namespace brivok {
@@ -17,7 +18,7 @@ class WebKitMainView : public MainWebView {
  public:
   static constexpr const char* kBridgeWorld = "brivok-bridge";
 
-  explicit WebKitMainView(std::function<void(const std::string& json)> onMessage);
+  explicit WebKitMainView(std::function<void(const PageMessage& message)> onMessage);
   ~WebKitMainView() override;
   WebKitMainView(const WebKitMainView&) = delete;
   WebKitMainView& operator=(const WebKitMainView&) = delete;
@@ -27,8 +28,10 @@ class WebKitMainView : public MainWebView {
   bool isLoading() const override;
   void reload() override { webkit_web_view_reload(view_); }
   void stopLoading() override;
+  void setHomeOrigins(const std::vector<std::string>& origins) override;
   void setPageScript(const std::string& source) override;
-  void evaluateScript(const std::string& source) override;
+  void callPage(const std::string& document, const std::string& callback,
+                const std::string& json) override;
 
   // Where addresses outside the shell go (the desktop's handler for their scheme).
   void setOpenOutside(std::function<void(const std::string&)> open) {
@@ -45,13 +48,17 @@ class WebKitMainView : public MainWebView {
   static void outsideMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                              gpointer self);
 
-  std::function<void(const std::string&)> onMessage_;
+  void installScripts();
+
+  std::function<void(const PageMessage&)> onMessage_;
   std::function<void(const std::string&)> openOutside_;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
   Connections connections_;
   WebKitWebView* view_ = nullptr;
-  gpointer governor_ = nullptr;  // the navigation and dialog handlers' data
+  ViewGovernor* governor_ = nullptr;  // (the view's) the navigation and dialog handlers' data
+  std::string pageScript_;
+  std::vector<std::string> homeOrigins_;
 };
 
 }  // namespace brivok

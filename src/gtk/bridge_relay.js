@@ -1,9 +1,18 @@
 // Runs in the bridge's own script world, main frame only: forwards the page's messages to
-// the shell. Only text made by the page-side stand-in is passed on.
+// the shell, with the document's origin and a name for this document that no page script can
+// read, so that answers reach the document that asked and no other. Only text made by the
+// page-side stand-in is passed on.
+const bvDocument = (() => {
+  const words = new Uint32Array(4);
+  crypto.getRandomValues(words);
+  return Array.from(words, (w) => w.toString(16).padStart(8, "0")).join("");
+})();
 document.addEventListener(
   "brivok-bridge-message",
   (event) => {
-    if (typeof event.detail === "string") window.webkit.messageHandlers.brivok.postMessage(event.detail);
+    if (typeof event.detail === "string") {
+      window.webkit.messageHandlers.brivok.postMessage([location.origin, bvDocument, event.detail]);
+    }
   },
   true,
 );

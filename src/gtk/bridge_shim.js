@@ -3,6 +3,7 @@
 // message across as JSON text, which keeps strings, numbers, booleans and arrays apart.
 (() => {
   const stringify = JSON.stringify;
+  const parse = JSON.parse;
   const CustomEventCtor = CustomEvent;
   const dispatch = EventTarget.prototype.dispatchEvent;
   const target = document;
@@ -33,6 +34,25 @@
   try {
     Object.defineProperty(handlers, "brivok", { value: channel, configurable: false });
   } catch (e) {}
+
+  // Answers the shell sends this document: [callback name, value], called as
+  // "window.<callback> && window.<callback>(value)" would be.
+  document.addEventListener(
+    "brivok-bridge-answer",
+    (event) => {
+      if (typeof event.detail !== "string") return;
+      let call;
+      try {
+        call = parse(event.detail);
+      } catch (e) {
+        return;
+      }
+      const name = call[0];
+      if (name !== "brivokSignedIn" && name !== "brivokPickedPaths") return;
+      if (window[name]) window[name](call[1]);
+    },
+    true,
+  );
 
   // The backend's page may open outside addresses in the user's browser from its scripts
   // (after a fetch, say), as it could in a desktop browser. Frames of other sites cannot reach

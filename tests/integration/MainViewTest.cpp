@@ -8,6 +8,7 @@
 #include "TempDir.h"
 #include "app/AppDelegate.h"
 #include "app/SettingsFile.h"
+#include "bridge/NavigationPolicy.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/WebKitMainView.h"
@@ -30,7 +31,8 @@ using testing::webViewIn;
 
 TEST(MainView, OutsideAddressesGoToTheDesktopAndTheViewStays) {
   TestSites sites;
-  auto view = std::make_shared<WebKitMainView>([](const std::string&) {});
+  auto view = std::make_shared<WebKitMainView>([](const PageMessage&) {});
+  view->setHomeOrigins(homeOrigins(sites.origin()));
   view->setPageScript("");
   std::vector<std::string> opened;
   view->setOpenOutside([&opened](const std::string& url) { opened.push_back(url); });
@@ -71,43 +73,90 @@ TEST(MainView, OutsideAddressesGoToTheDesktopAndTheViewStays) {
   EXPECT_EQ(opened.size(), 4u);
 }
 
-TEST(MainView, BridgeKeepsTypesAndOnlyTheMainFrameCanPost) {
-  TestSites sites;
-  std::vector<std::string> messages;
+TEST(MainView, OnlyTheBackendsOriginDrivesTheBridgeAndAnswersReachTheDocumentThatAsked) {
+  TestSites sites, other;  // the backend's origin, and another server on this machine
+  std::vector<PageMessage> messages;
   auto view = std::make_shared<WebKitMainView>(
-      [&messages](const std::string& json) { messages.push_back(json); });
+      [&messages](const PageMessage& message) { messages.push_back(message); });
+  view->setHomeOrigins(homeOrigins(sites.origin() + "/"));
   view->setPageScript("window.brivokNative = true; window.brivokPrefs = {};");
   ShownWindow window(view->widget());
   window.present();
+  const auto open = [&](const std::string& url) {
+    view->loadUrl(url);
+    ASSERT_TRUE(waitForPage(view->view(), url));
+  };
+  const auto js = [&](const std::string& script) {
+    return evaluate(view->view(), script).value_or("");
+  };
 
-  view->loadUrl(sites.origin() + "/bridge.html");
-  ASSERT_TRUE(waitForPage(view->view(), sites.origin() + "/bridge.html"));
-  EXPECT_EQ(evaluate(view->view(), "window.brivokNative"), "true");
-
-  evaluate(view->view(),
-           "send({action: 'tarvel', visible: true, rect: [1, 2.5, 300, 40], reload: false,"
-           " label: 'caf\\u00e9 \"q\"'}); send('just text'); send(7); send([1, 2]);"
-           " send({action: 'setPref', key: 'k', value: 5})");
+  const std::string home = sites.origin() + "/bridge.html";
+  open(home);
+  EXPECT_EQ(js("window.brivokNative"), "true");
+  js("send({action: 'tarvel', visible: true, rect: [1, 2.5, 300, 40], reload: false,"
+     " label: 'caf\\u00e9 \"q\"'}); send('just text'); send(7); send([1, 2]);"
+     " send({action: 'setPref', key: 'k', value: 5})");
   ASSERT_TRUE(spin([&] { return messages.size() >= 5; }, 10));
-  auto first = nlohmann::json::parse(messages[0]);
+  auto first = nlohmann::json::parse(messages[0].json);
   EXPECT_EQ(first["visible"], true);
   EXPECT_EQ(first["rect"], nlohmann::json::parse("[1, 2.5, 300, 40]"));
   EXPECT_EQ(first["label"], "caf\xC3\xA9 \"q\"");
-  EXPECT_EQ(messages[1], "\"just text\"");
-  EXPECT_EQ(nlohmann::json::parse(messages[4])["value"], 5);  // the number stays a number
+  EXPECT_EQ(messages[1].json, "\"just text\"");
+  EXPECT_EQ(nlohmann::json::parse(messages[4].json)["value"], 5);  // the number stays a number
+  const std::string asker = messages[0].document;
+  EXPECT_EQ(asker.size(), 32u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.origin, sites.origin());
+    EXPECT_EQ(m.document, asker);
+  }
   messages.clear();
 
+  // An answer reaches the document named, as a call of its own global, and no other.
+  js("window.got = []; window.brivokSignedIn = (v) => got.push(v); 1");
+  view->callPage("another document", "brivokSignedIn", R"({"id":"x"})");
+  view->callPage(asker, "brivokSignedIn", R"({"id":"a","n":[1,"\u00e9"]})");
+  ASSERT_TRUE(spin([&] { return js("got.length") == "1"; }, 5));
+  EXPECT_EQ(js("JSON.stringify(got)"),
+            "\"[{\\\"id\\\":\\\"a\\\",\\\"n\\\":[1,\\\"\xC3\xA9\\\"]}]\"");
+
   // A frame of another origin finds no channel, and its tricks reach nothing.
-  evaluate(view->view(), "addFrame('" + sites.origin("localhost") + "/frame.html')");
-  ASSERT_TRUE(
-      spin([&] { return evaluate(view->view(), "typeof window.frameReport") == "\"string\""; }));
-  const auto report = nlohmann::json::parse(
-      evaluate(view->view(), "window.frameReport").value_or("\"{}\"").c_str());
+  js("addFrame('" + sites.origin("localhost") + "/frame.html')");
+  ASSERT_TRUE(spin([&] { return js("typeof window.frameReport") == "\"string\""; }));
+  const auto report = nlohmann::json::parse(js("window.frameReport").c_str());
   EXPECT_EQ(nlohmann::json::parse(report.get<std::string>())["channel"], "undefined");
-  evaluate(view->view(), "send({action: 'pickPaths', marker: true})");
+  js("send({action: 'pickPaths', marker: true})");
   ASSERT_TRUE(spin([&] { return !messages.empty(); }, 10));
-  for (const auto& m : messages) EXPECT_EQ(m.find("from-frame"), std::string::npos) << m;
-  EXPECT_EQ(nlohmann::json::parse(messages.back())["marker"], true);
+  for (const auto& m : messages) EXPECT_EQ(m.json.find("from-frame"), std::string::npos) << m.json;
+  EXPECT_EQ(nlohmann::json::parse(messages.back().json)["marker"], true);
+
+  // A frame of another site that sends the main view elsewhere without a click stays alone.
+  const std::string away = other.origin() + "/welcome.html";
+  js("addFrame('" + sites.origin("127.0.0.2") + "/bust.html?to=' + encodeURIComponent('" + away +
+     "'))");
+  testing::pause(1.5);
+  EXPECT_EQ(webkit_web_view_get_uri(view->view()), home);
+
+  // The same page loaded again is a new document: what the old one asked for goes nowhere.
+  open(home);
+  js("window.got = []; window.brivokSignedIn = (v) => got.push(v); 1");
+  view->callPage(asker, "brivokSignedIn", R"({"id":"late"})");
+  testing::pause(0.5);
+  EXPECT_EQ(js("got.length"), "0");
+
+  // Another server on this machine stays in the view, as a page of the backend's may link
+  // there, but gets neither the page script nor the channel; what it forges carries its origin.
+  messages.clear();
+  const std::string elsewhere = other.origin() + "/bridge.html";
+  js("location.href = '" + elsewhere + "'; 1");
+  ASSERT_TRUE(waitForPage(view->view(), elsewhere));
+  EXPECT_EQ(js("typeof window.brivokNative"), "\"undefined\"");
+  EXPECT_EQ(js("typeof (window.webkit && window.webkit.messageHandlers && "
+               "window.webkit.messageHandlers.brivok)"),
+            "\"undefined\"");
+  js("document.dispatchEvent(new CustomEvent('brivok-bridge-message', "
+     "{detail: '{\"action\":\"pickPaths\"}'})); 1");
+  ASSERT_TRUE(spin([&] { return !messages.empty(); }, 5));
+  EXPECT_EQ(messages.back().origin, other.origin());
 }
 
 TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {

@@ -2,6 +2,7 @@
 
 #include "GtkTestSupport.h"
 #include "TempDir.h"
+#include "bridge/NavigationPolicy.h"
 #include "gtk/AppMenu.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/PagePolicy.h"
@@ -28,7 +29,8 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   int reloads = 0;
   installMenu(app, MenuCommands{nullptr, nullptr, nullptr, [&] { ++reloads; }, nullptr});
 
-  auto view = std::make_shared<WebKitMainView>([](const std::string&) {});
+  auto view = std::make_shared<WebKitMainView>([](const PageMessage&) {});
+  view->setHomeOrigins(homeOrigins(sites.origin()));
   GtkWidget* window = gtk_application_window_new(app);
   gtk_window_set_default_size(GTK_WINDOW(window), 800, 600);
   gtk_container_add(GTK_CONTAINER(window), view->widget());
@@ -59,7 +61,6 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   EXPECT_EQ(reloads, 1);
 
   // A prompt's entry keeps its own keys.
-  governView(view->view(), "", nullptr);
   evaluate(view->view(), "setTimeout(() => { window.answer = prompt('Name?', 'Ann Lee'); }); 1");
   GtkWidget* dialog = nullptr;
   ASSERT_TRUE(spin([&] {

@@ -6,6 +6,7 @@
 #include "GtkTestSupport.h"
 #include "TempDir.h"
 #include "app/AppDelegate.h"
+#include "app/SettingsFile.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkAppWindow.h"
 #include "gtk/GtkPathChooser.h"
@@ -38,13 +39,18 @@ struct PageFixture : ::testing::Test {
   TempDir dir;
   std::shared_ptr<GlibEventLoop> loop = std::make_shared<GlibEventLoop>();
   std::shared_ptr<testing::RecordingOpener> opener = std::make_shared<testing::RecordingOpener>();
+  std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<WebKitMainView> view =
-      std::make_shared<WebKitMainView>([](const std::string&) {});
+      std::make_shared<WebKitMainView>([this](const PageMessage& message) {
+        if (delegate) delegate->receiveScriptMessage(message);
+      });
   GtkWidget* overlay = gtk_overlay_new();
   std::unique_ptr<testing::ShownWindow> window;
   std::shared_ptr<GtkPathChooser> chooser;
   std::shared_ptr<WebKitSignInWindows> signIns;
-  std::shared_ptr<AppDelegate> delegate;
+  // A backend with nothing to run, told ready at the test sites: their pages are its own.
+  std::shared_ptr<Backend> backend =
+      Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
 
   void SetUp() override {
     view->setOpenOutside([this](const std::string& url) { opener->open(url); });
@@ -53,9 +59,10 @@ struct PageFixture : ::testing::Test {
     chooser = std::make_shared<GtkPathChooser>(window->window());
     signIns = std::make_shared<WebKitSignInWindows>(
         std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
-    AppDelegate::Parts parts{
-        loop,   nullptr, view,   std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
-        opener, nullptr, signIns};
+    AppDelegate::Parts parts{loop,   std::make_shared<SettingsFile>(dir / "settings.json"),
+                             view,   std::shared_ptr<AppWindow>(window.get(), [](AppWindow*) {}),
+                             opener, backend,
+                             signIns};
     parts.pathChooser = chooser;
     parts.makeTarvelView = [this] {
       return std::make_shared<WebKitTarvelView>(
@@ -64,7 +71,12 @@ struct PageFixture : ::testing::Test {
     };
     parts.tarvelUrl = sites.origin() + "/tarvel.html";
     delegate = AppDelegate::create(std::move(parts));
-    window->present();
+    delegate->didFinishLaunching();
+    backend->onReady(sites.origin() + "/");
+  }
+  // Posts `json` on the "brivok" channel from the page on screen, as its scripts would.
+  void send(const std::string& json) {
+    evaluate(view->view(), "window.webkit.messageHandlers.brivok.postMessage(" + json + "); 1");
   }
   void load(const std::string& path) {
     view->loadUrl(sites.origin() + path);
@@ -168,7 +180,6 @@ TEST_F(PageFixture, FileInputAndNewWindowLinksFollowTheShellsRules) {
 
 TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   load("/dialogs.html");
-  auto send = [&](const std::string& json) { delegate->receiveScriptMessage(json); };
   send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
   send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
   EXPECT_FALSE(delegate->tarvelView());
@@ -265,8 +276,8 @@ TEST_F(PageFixture, PickedFoldersAndFilesComeBackInOrderAndCancelGivesAnEmptyLis
   std::filesystem::create_directories(accented);
   testing::writeFile(dir / "a.txt", "a");
 
-  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");
-  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");  // the same chooser comes forward
+  send(R"({"action":"pickPaths"})");
+  send(R"({"action":"pickPaths"})");  // the same chooser comes forward
   GtkWidget* picker = chooser->dialog();
   ASSERT_TRUE(picker);
   EXPECT_EQ(dialogOf(window->window()), picker);
@@ -282,7 +293,7 @@ TEST_F(PageFixture, PickedFoldersAndFilesComeBackInOrderAndCancelGivesAnEmptyLis
   const auto picked = nlohmann::json::parse(*evaluate(view->view(), "window.picked[0]"));
   EXPECT_EQ(picked, (nlohmann::json{quoted, dir / "a.txt", accented}));
 
-  delegate->receiveScriptMessage(R"({"action":"pickPaths"})");
+  send(R"({"action":"pickPaths"})");
   ASSERT_TRUE(chooser->dialog());
   gtk_widget_destroy(chooser->dialog());  // closed by the window manager
   ASSERT_TRUE(spin([&] { return evaluate(view->view(), "window.picked.length") == "2"; }, 10));

@@ -2,6 +2,7 @@
 
 #include "GtkTestSupport.h"
 #include "app/WebPrefs.h"
+#include "bridge/NavigationPolicy.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/SoupHttpClient.h"
 #include "gtk/WebKitMainView.h"
@@ -32,7 +33,8 @@ TEST(ReferencePage, SaysPlainlyWhatHappened) {
 
   std::vector<std::string> posts;
   auto view =
-      std::make_shared<WebKitMainView>([&](const std::string& json) { posts.push_back(json); });
+      std::make_shared<WebKitMainView>([&](const PageMessage& m) { posts.push_back(m.json); });
+  view->setHomeOrigins(homeOrigins(address));
   view->setPageScript(webprefs::pageScript({}));
   ShownWindow window(view->widget());
   window.present();

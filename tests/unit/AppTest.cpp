@@ -63,11 +63,16 @@ class FakeView : public MainWebView {
     events.push_back("script");
     script = source;
   }
-  void evaluateScript(const std::string& source) override { events.push_back("eval " + source); }
+  void setHomeOrigins(const std::vector<std::string>& origins) override { home = origins; }
+  void callPage(const std::string& document, const std::string& callback,
+                const std::string& json) override {
+    events.push_back("call " + document + " " + callback + " " + json);
+  }
   void reload() override { events.push_back("reload"); }
 
   std::vector<std::string> events;
   std::string lastHtml, script;
+  std::vector<std::string> home;
   bool loading = false;
 };
 
@@ -279,6 +284,21 @@ struct DelegateFixture : ::testing::Test {
   std::shared_ptr<AppDelegate> make(std::shared_ptr<Backend> backend = nullptr) {
     return AppDelegate::create({loop, store, view, window, opener, std::move(backend), signIns});
   }
+  // A delegate whose backend is ready at kHome.
+  static constexpr const char* kHome = "http://127.0.0.1:4100";
+  std::shared_ptr<Backend> backend =
+      Backend::create(loop, {dir / "no-res", dir.path(), dir / "log/backend.log", {}});
+  std::shared_ptr<AppDelegate> ready(AppDelegate::Parts parts) {
+    parts.backend = backend;
+    auto delegate = AppDelegate::create(std::move(parts));
+    delegate->didFinishLaunching();
+    backend->onReady(std::string(kHome) + "/ui/");
+    view->events.clear();
+    return delegate;
+  }
+  std::shared_ptr<AppDelegate> ready() {
+    return ready({loop, store, view, window, opener, nullptr, signIns});
+  }
 };
 
 TEST_F(DelegateFixture, LaunchShowsTheStartingPageOrTheStoppedPageWhenNothingCanRun) {
@@ -297,20 +317,45 @@ TEST_F(DelegateFixture, LaunchShowsTheStartingPageOrTheStoppedPageWhenNothingCan
 }
 
 TEST_F(DelegateFixture, SetPrefReinstallsTheScriptOnlyWhenSomethingChangedAndOnlyHttpsGoesOut) {
-  auto delegate = make();
-  delegate->didFinishLaunching();
-  view->events.clear();
-  delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
+  auto delegate = ready();
+  const auto send = [&](const char* json) { delegate->receiveScriptMessage({json, kHome, "d"}); };
+  send(R"({"action":"setPref","key":"theme","value":"dark"})");
   EXPECT_EQ(view->events, (std::vector<std::string>{"script"}));  // the page itself is untouched
   EXPECT_EQ(view->script, "window.brivokNative = true; window.brivokPrefs = {\"theme\":\"dark\"};");
-  delegate->receiveScriptMessage(R"({"action":"setPref","key":"theme","value":"dark"})");
-  delegate->receiveScriptMessage(R"({"action":"setPref","key":"bad key","value":"x"})");
-  delegate->receiveScriptMessage(R"({"action":"setPref","key":"n","value":1})");
+  send(R"({"action":"setPref","key":"theme","value":"dark"})");
+  send(R"({"action":"setPref","key":"bad key","value":"x"})");
+  send(R"({"action":"setPref","key":"n","value":1})");
   EXPECT_EQ(view->events.size(), 1u);
   EXPECT_EQ(store->writes, 1);
-  delegate->receiveScriptMessage(R"({"action":"openExternal","url":"http://example.com/"})");
-  delegate->receiveScriptMessage(R"({"action":"openExternal","url":"https://example.com/x"})");
+  send(R"({"action":"openExternal","url":"http://example.com/"})");
+  send(R"({"action":"openExternal","url":"https://example.com/x"})");
   EXPECT_EQ(opener->opened, (std::vector<std::string>{"https://example.com/x"}));
+}
+
+TEST_F(DelegateFixture, OnlyTheBackendsOwnOriginDrivesTheBridge) {
+  auto delegate = make();
+  delegate->didFinishLaunching();
+  const std::string setPref = R"({"action":"setPref","key":"k","value":"v"})";
+  delegate->receiveScriptMessage({setPref, kHome, "d"});  // no backend page yet: nobody is home
+  delegate = ready();
+  EXPECT_EQ(view->home, (std::vector<std::string>{kHome, "http://localhost:4100"}));
+  for (const char* stranger : {"http://127.0.0.1:4101", "https://127.0.0.1:4100", "null", "",
+                               "http://127.0.0.2:4100", "http://127.0.0.1:4100.evil.example"}) {
+    delegate->receiveScriptMessage({setPref, stranger, "d"});
+    delegate->receiveScriptMessage(
+        {R"({"action":"openExternal","url":"https://a.example/"})", stranger, "d"});
+    delegate->receiveScriptMessage({R"({"action":"forgetSignIn","key":"bank"})", stranger, "d"});
+    delegate->receiveScriptMessage(
+        {R"({"action":"signin","id":"1","url":"https://bank.example/","key":"bank"})", stranger,
+         "d"});
+  }
+  EXPECT_EQ(store->writes, 0);
+  EXPECT_TRUE(opener->opened.empty());
+  EXPECT_TRUE(signIns->forgotten.empty());
+  EXPECT_TRUE(signIns->windows.empty());
+  // 127.0.0.1 and localhost are one host for it.
+  delegate->receiveScriptMessage({setPref, "http://localhost:4100", "d"});
+  EXPECT_EQ(store->writes, 1);
 }
 
 TEST_F(DelegateFixture, ReadyLoadsGivesUpASlowLoadAndAnExitReplacesThePage) {
@@ -343,13 +388,15 @@ TEST_F(DelegateFixture, ReadyLoadsGivesUpASlowLoadAndAnExitReplacesThePage) {
 }
 
 struct SignInDelegateTest : DelegateFixture {
-  std::shared_ptr<AppDelegate> delegate = make();
-  void post(const nlohmann::json& body) { delegate->receiveScriptMessage(body.dump()); }
-  std::string lastEval() const {
-    for (auto it = view->events.rbegin(); it != view->events.rend(); ++it) {
-      if (it->rfind("eval ", 0) == 0) return it->substr(5);
-    }
-    return {};
+  std::shared_ptr<AppDelegate> delegate = ready();
+  void post(const nlohmann::json& body, const std::string& document = "d") {
+    delegate->receiveScriptMessage({body.dump(), kHome, document});
+  }
+  std::vector<std::string> calls() const {
+    std::vector<std::string> out;
+    for (const auto& e : view->events)
+      if (e.rfind("call ", 0) == 0) out.push_back(e.substr(5));
+    return out;
   }
 };
 
@@ -359,6 +406,12 @@ TEST_F(SignInDelegateTest, RefusedRequestsOpenNothingAndForgetErasesTheKeysStore
            nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "HTTPS://a.example/"}},
            nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "file:///etc/passwd"}},
            nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "http://LOCALHOST/"}},
+           // Web pages only, on this machine too.
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "ftp://127.0.0.1/"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "file://localhost/etc/x"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "file://127.0.0.1/etc/x"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "javascript://127.0.0.1/"}},
+           nlohmann::json{{"action", "signin"}, {"id", "x"}, {"url", "https:///etc/passwd"}},
            nlohmann::json{{"action", "forgetSignIn"}, {"key", ""}},
            nlohmann::json{{"action", "forgetSignIn"}, {"key", 3}},
        }) {
@@ -367,7 +420,7 @@ TEST_F(SignInDelegateTest, RefusedRequestsOpenNothingAndForgetErasesTheKeysStore
   EXPECT_TRUE(signIns->windows.empty());
   EXPECT_TRUE(signIns->forgotten.empty());
   post({{"action", "signin"}, {"id", "l"}, {"url", "http://localhost:8123/login"}});
-  post({{"action", "signin"}, {"id", "i"}, {"url", "ftp://127.0.0.1/"}});
+  post({{"action", "signin"}, {"id", "i"}, {"url", "https://127.0.0.1/"}});
   EXPECT_EQ(signIns->windows.size(), 2u);
   post({{"action", "forgetSignIn"}, {"key", "work"}});
   EXPECT_EQ(signIns->forgotten, std::vector<std::string>{"work"});
@@ -386,6 +439,17 @@ TEST_F(SignInDelegateTest, SameIdBringsTheWindowForwardNewIdOpensOnTheSameStore)
   EXPECT_EQ(signIns->windows[1]->options.key, "k");
 }
 
+TEST_F(SignInDelegateTest, AnAnswerGoesOnlyToTheDocumentsThatAsked) {
+  post({{"action", "signin"}, {"id", "a"}, {"url", "https://a.example/"}}, "first");
+  post({{"action", "signin"}, {"id", "a"}, {"url", "https://a.example/"}}, "reloaded");
+  post({{"action", "signin"}, {"id", "a"}, {"url", "https://a.example/"}}, "reloaded");
+  post({{"action", "signin"}, {"id", "b"}, {"url", "https://a.example/"}}, "other");
+  signIns->windows[0]->close();
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{R"(first brivokSignedIn {"cancelled":true,"id":"a"})",
+                                      R"(reloaded brivokSignedIn {"cancelled":true,"id":"a"})"}));
+}
+
 TEST_F(SignInDelegateTest, AnswersReachThePageAndBringTheMainWindowBack) {
   post({{"action", "signin"},
         {"id", "q\"1"},
@@ -394,8 +458,8 @@ TEST_F(SignInDelegateTest, AnswersReachThePageAndBringTheMainWindowBack) {
   auto& w = *signIns->windows[0];
   const int presented = window->presented;
   w.close();
-  EXPECT_EQ(lastEval(),
-            R"(window.brivokSignedIn && window.brivokSignedIn({"cancelled":true,"id":"q\"1"}))");
+  EXPECT_EQ(calls(),
+            std::vector<std::string>{R"(d brivokSignedIn {"cancelled":true,"id":"q\"1"})"});
   EXPECT_EQ(window->presented, presented + 1);
   EXPECT_TRUE(delegate->signIns().empty());
   // The same id opens a new window once the old one has ended.
@@ -428,22 +492,27 @@ struct BridgeDelegateTest : DelegateFixture {
   void SetUp() override {
     AppDelegate::Parts parts{loop, store, view, window, opener, nullptr, signIns};
     parts.pathChooser = chooser;
-    delegate = AppDelegate::create(std::move(parts));
+    delegate = ready(std::move(parts));
   }
-  void send(const std::string& json) { delegate->receiveScriptMessage(json); }
+  void send(const std::string& json, const std::string& document) {
+    delegate->receiveScriptMessage({json, kHome, document});
+  }
 };
 
-TEST_F(BridgeDelegateTest, PickedPathsReachThePageAsJsonAndASecondRequestRaisesTheChooser) {
-  send(R"({"action":"pickPaths"})");
-  send(R"({"action":"pickPaths"})");
+TEST_F(BridgeDelegateTest, PickedPathsReachTheAskingPagesAsJsonAndASecondRequestRaisesTheChooser) {
+  send(R"({"action":"pickPaths"})", "first");
+  send(R"({"action":"pickPaths"})", "second");
   EXPECT_EQ(chooser->shown, 1);
   EXPECT_EQ(chooser->presented, 1);
   // A quote, a non-ASCII name, and a name that is not UTF-8 (left out rather than changed).
   chooser->done({"/home/u/Say \"hi\"", "/home/u/Caf\xC3\xA9", "/home/u/bad\xFF", "/tmp/a.txt"});
-  ASSERT_FALSE(view->events.empty());
-  EXPECT_EQ(view->events.back(),
-            "eval window.brivokPickedPaths && window.brivokPickedPaths("
-            "[\"/home/u/Say \\\"hi\\\"\",\"/home/u/Caf\xC3\xA9\",\"/tmp/a.txt\"])");
+  const std::string paths = "[\"/home/u/Say \\\"hi\\\"\",\"/home/u/Caf\xC3\xA9\",\"/tmp/a.txt\"]";
+  EXPECT_EQ(view->events, (std::vector<std::string>{"call first brivokPickedPaths " + paths,
+                                                    "call second brivokPickedPaths " + paths}));
+  // The next request waits for an answer of its own.
+  send(R"({"action":"pickPaths"})", "third");
+  chooser->done({});
+  EXPECT_EQ(view->events.back(), "call third brivokPickedPaths []");
 }
 
 TEST(CommandLineTool, ScriptQuotesAnyInstallPath) {

@@ -44,9 +44,66 @@ TEST(NavigationPolicy, TableOfAddresses) {
        N::OpenOutside},
   };
   for (const auto& c : cases) {
-    const NavigationRequest request{c.url, c.newWindow, c.domain, c.gesture};
+    NavigationRequest request;
+    request.url = c.url;
+    request.newWindow = c.newWindow;
+    request.insideDomain = c.domain;
+    request.userGesture = c.gesture;
     EXPECT_EQ(decideNavigation(request), c.navigation) << c.url;
     EXPECT_EQ(decideMainFrameResponse(request), c.response) << c.url;
+  }
+}
+
+TEST(NavigationPolicy, HomeOriginsAndFramesThatWouldTakeTheMainViewElsewhere) {
+  const std::vector<std::string> home{"http://127.0.0.1:4100", "http://localhost:4100"};
+  EXPECT_EQ(homeOrigins("http://127.0.0.1:4100/ui/"), home);
+  EXPECT_EQ(homeOrigins("http://LOCALHOST:4100"),
+            (std::vector<std::string>{"http://localhost:4100", "http://127.0.0.1:4100"}));
+  EXPECT_EQ(homeOrigins("http://127.0.0.1:80/"),
+            (std::vector<std::string>{"http://127.0.0.1", "http://localhost"}));
+  EXPECT_EQ(homeOrigins("http://[::1]:4100/"), std::vector<std::string>{"http://[::1]:4100"});
+  EXPECT_TRUE(homeOrigins("not a url").empty());
+
+  struct Case {
+    const char* url;
+    const char* initiator;  // who started it, as the referrer says
+    bool byUser;
+    Navigation response;
+  };
+  using N = Navigation;
+  const char* shown = "http://127.0.0.1:4100";
+  const Case cases[] = {
+      // The page on screen, and frames of its own origin, go where Part 3.2 lets them.
+      {"http://127.0.0.1:4200/", shown, false, N::Allow},
+      {"http://localhost:4100/x", "http://localhost:4100", false, N::Allow},
+      {"https://other.example/", shown, false, N::OpenOutside},
+      // A frame of another origin, unasked, takes the main view nowhere.
+      {"http://127.0.0.1:4200/", "http://127.0.0.2:4300", false, N::Cancel},
+      {"http://127.0.0.1:4100/", "http://127.0.0.2:4300", false, N::Cancel},
+      {"https://other.example/", "https://ads.example", false, N::Cancel},
+      // …unless the user clicked, pressed a key, went back or reloaded.
+      {"http://127.0.0.1:4200/", "http://127.0.0.2:4300", true, N::Allow},
+      {"https://other.example/", "https://ads.example", true, N::OpenOutside},
+      // Unknown starters (the shell's own loads, a withheld referrer) reach home only.
+      {"http://127.0.0.1:4100/ui/", "", false, N::Allow},
+      {"http://localhost:4100/ui/", "", false, N::Allow},
+      {"http://127.0.0.1:4200/", "", false, N::Cancel},
+      {"https://other.example/", "", false, N::Cancel},
+      {"about:blank", "http://127.0.0.2:4300", false, N::Allow},  // the status page
+  };
+  for (const auto& c : cases) {
+    NavigationRequest request;
+    request.url = c.url;
+    request.guardTop = true;
+    request.byUser = c.byUser;
+    request.initiator = c.initiator;
+    request.shownOrigin = shown;
+    request.homeOrigins = home;
+    EXPECT_EQ(decideMainFrameResponse(request), c.response) << c.url << " from " << c.initiator;
+    request.guardTop = false;  // the secondary site's view keeps the plain rules
+    if (c.response == N::Cancel) {
+      EXPECT_NE(decideMainFrameResponse(request), N::Cancel) << c.url;
+    }
   }
 }
 
