@@ -1,6 +1,7 @@
 #include "gtk/WebKitPage.h"
 
 #include "bridge/NavigationPolicy.h"
+#include "core/Url.h"
 #include "gtk/GtkLifetimes.h"
 #include "platform/PageLoader.h"
 
@@ -41,7 +42,25 @@ void WebKitPage::load(const std::string& url) {
         return G_SOURCE_REMOVE;
       },
       this);
-  webkit_web_view_load_uri(view_, url.c_str());
+  // Credentials written in the address serve this load alone: they go with its request (and
+  // the engine's redirects of it within the same origin) as HTTP Basic, so the store that
+  // later pages of the key share never learns them.
+  const auto parsed = Url::parse(url);
+  if (!parsed || !parsed->userinfo || !isWebAddress(url)) {
+    webkit_web_view_load_uri(view_, url.c_str());
+    return;
+  }
+  WebKitURIRequest* request = webkit_uri_request_new(withoutUserinfo(url).c_str());
+  if (!parsed->userinfo->empty()) {
+    std::string pair = percentDecoded(*parsed->userinfo);
+    if (pair.find(':') == std::string::npos) pair += ':';
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(pair.data()), pair.size());
+    soup_message_headers_replace(webkit_uri_request_get_http_headers(request), "Authorization",
+                                 (std::string("Basic ") + encoded).c_str());
+    g_free(encoded);
+  }
+  webkit_web_view_load_request(view_, request);
+  g_object_unref(request);
 }
 
 void WebKitPage::stopLimit() {

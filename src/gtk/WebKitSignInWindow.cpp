@@ -67,13 +67,16 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), signin::kUserAgent);
   page_ = std::make_shared<WebKitPage>(view_, std::move(store));
   if (capturing_) {
-    webkit_user_content_manager_register_script_message_handler(content_, "brivokLogin");
+    // In the shell's own world of each main frame (the window's and its popups'): frames of
+    // other sites, and the page's own scripts, cannot post on the channel.
+    webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivokLogin",
+                                                                         WebKitPage::kShellWorld);
     loginChannel_ =
         Connection(content_, g_signal_connect(content_, "script-message-received::brivokLogin",
                                               G_CALLBACK(loginMessage), this));
-    WebKitUserScript* script =
-        webkit_user_script_new(options.captureScript.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+    WebKitUserScript* script = webkit_user_script_new_for_world(
+        options.captureScript.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, WebKitPage::kShellWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_, script);
     webkit_user_script_unref(script);
   }
@@ -300,7 +303,8 @@ void GtkSignInWindow::removeLoginChannel() {
   if (!capturing_) return;
   capturing_ = false;
   loginChannel_.disconnect();
-  webkit_user_content_manager_unregister_script_message_handler(content_, "brivokLogin");
+  webkit_user_content_manager_unregister_script_message_handler_in_world(content_, "brivokLogin",
+                                                                         WebKitPage::kShellWorld);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/Json.h"
+#include "core/Url.h"
 
 namespace brivok {
 namespace {
@@ -122,7 +123,8 @@ nlohmann::json PageRenderer::pageDictionary(const nlohmann::json& extracted,
     const auto* value = stringMember(extracted, key);
     return value ? *value : std::string();
   };
-  return {{"title", text("title")}, {"url", address}, {"text", text("text")}};
+  // Credentials that reached the address stay out of the report.
+  return {{"title", text("title")}, {"url", withoutUserinfo(address)}, {"text", text("text")}};
 }
 
 void PageRenderer::loadFailed(bool cancelled) {

@@ -27,7 +27,7 @@ class SignInWindow {
   struct Options {
     std::string title;
     std::string key;            // the sign-in key; empty: a throw-away store of its own
-    std::string captureScript;  // run in every frame at document end; posts on "brivokLogin"
+    std::string captureScript;  // run in main frames at document end; posts on "brivokLogin"
     std::string address;        // the first text of the address label
     bool secure = false;        // whether the padlock shows beside it (an https page)
     std::weak_ptr<Events> events;

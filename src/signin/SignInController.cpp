@@ -16,17 +16,31 @@ SignInController::SignInController(std::shared_ptr<EventLoop> loop, const std::s
       domains_(std::move(domains)),
       auto_(std::move(autoLogin)),
       autoDeadline_(loop_->now() + kAutoDeadline) {
-  const auto parsed = Url::parse(url);
-  site_ = Site{parsed ? parsed->origin() : std::string(), domains_};
+  site_ = Site::of(url, domains_);
+}
+
+SignInController::Site SignInController::Site::of(const std::string& url,
+                                                  std::vector<std::string> domains) {
+  Site site;
+  if (const auto parsed = Url::parse(url); parsed && !parsed->host.empty()) {
+    site.scheme = asciiLower(parsed->scheme);
+    site.host = asciiLower(parsed->host);
+    site.port = parsed->effectivePort();
+  }
+  site.domains = std::move(domains);
+  return site;
 }
 
 bool SignInController::Site::contains(const std::string& url) const {
   const auto parsed = Url::parse(url);
-  if (!parsed || parsed->origin().empty()) return false;
-  if (parsed->origin() == origin) return true;
-  const std::string host = asciiLower(parsed->host);
-  return std::any_of(domains.begin(), domains.end(), [&host](const std::string& domain) {
-    return !domain.empty() && isDomainOrSubdomain(host, domain);
+  if (!parsed || parsed->host.empty() || host.empty()) return false;
+  if (asciiLower(parsed->scheme) != scheme || parsed->effectivePort() != port) return false;
+  const std::string here = asciiLower(parsed->host);
+  if (here == host) return true;
+  return std::any_of(domains.begin(), domains.end(), [&here](const std::string& domain) {
+    if (domain.empty()) return false;
+    if (isIpAddress(here) || isIpAddress(domain)) return here == domain;
+    return isDomainOrSubdomain(here, domain);
   });
 }
 
@@ -102,12 +116,14 @@ std::string SignInController::fillScript(const std::string& username, const std:
   // runs, with the document's own address, before it types anything.
   std::string where;
   try {
-    where = nlohmann::json::array({site.origin, site.domains}).dump();
+    where =
+        nlohmann::json::array({site.scheme + ":", site.host, site.port.value_or(-1), site.domains})
+            .dump();
   } catch (const nlohmann::json::exception&) {
-    where = R"(["",[]])";
+    where = R"(["","",-1,[]])";
   }
   return std::string("(() => {") + signin::scripts::kFields +
-         "  const [bvOrigin, bvDomains] = " + where + signin::scripts::kOnSite +
+         "  const [bvScheme, bvHost, bvPort, bvDomains] = " + where + signin::scripts::kOnSite +
          "  const [u, p] = " + values + signin::scripts::kFill + "})();";
 }
 
@@ -122,6 +138,10 @@ void SignInController::loginMessage(const std::string& text) {
   // Logins are short; a site that posts megabytes on the channel is not sending one.
   const auto body = parseJsonObject(text, 64 * 1024);
   if (!body) return;
+  // Only what is typed on the site itself is its login: not on an identity provider it sent
+  // the user to, nor in a page it left for another.
+  const auto* where = stringMember(*body, "url");
+  if (!where || !site_.contains(*where)) return;
   for (const char* key : {"username", "password"}) {
     const auto it = body->find(key);
     // An empty value never blanks what was captured earlier: a two-step login sends the
@@ -179,7 +199,7 @@ nlohmann::json SignInController::result(const std::vector<Cookie>& cookies, cons
   // by GET, a page titled with it); it never leaves the shell in a result.
   const std::string secret = auto_ ? auto_->password : std::string();
   nlohmann::json out = {{"cookies", std::move(kept)},
-                        {"url", signin::withoutSecret(url, secret)},
+                        {"url", signin::withoutSecret(withoutUserinfo(url), secret)},
                         {"title", signin::withoutSecret(title, secret)}};
   if (interactive()) {
     const bool remember = window_->rememberLogin();

@@ -46,11 +46,15 @@ class SignInController : public Job,
   static constexpr const char* kElsewhereError =
       "the sign-in led to another site, one the job doesn't list";
 
-  // Where a stored login may be typed: pages of the job address's origin, and pages on a host
-  // within one of the job's domains.
+  // Where a login may be typed, captured or filled: pages with the scheme and port of the
+  // sign-in's address, whose host is its host or a listed domain, or a subdomain of one by
+  // whole labels. A host that is an IP address matches only itself.
   struct Site {
-    std::string origin;                // as Url::origin() gives it
+    std::string scheme;  // lower case
+    std::string host;    // lower case
+    std::optional<int> port;
     std::vector<std::string> domains;  // lower case
+    static Site of(const std::string& url, std::vector<std::string> domains);
     bool contains(const std::string& url) const;
   };
 

@@ -1,10 +1,12 @@
-  // Reports what the user typed at every attempt to submit a login.
+  // Reports what the user typed at every attempt to submit a login, and where. Runs in the
+  // shell's own script world of the main frame: the page cannot post on its channel.
   function bvGrab() {
     const { password, username } = bvFields();
     if ((password && password.value !== '') || (username && username.value !== '')) {
       window.webkit.messageHandlers.brivokLogin.postMessage({
         username: username ? username.value : '',
         password: password ? password.value : '',
+        url: location.href,
       });
     }
   }

@@ -112,14 +112,18 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   // Every job starts as on a fresh view of its key's store: nothing of an earlier job's session
   // (history, session storage, window name, HTTP authentication, cookies of a throw-away
   // store), only what the key's store keeps by design.
-  const auto renderAlone = [&](const std::string& url, const std::string& key,
-                               std::vector<Cookie> cookies = {}) {
+  const auto renderPage = [&](const std::string& url, const std::string& key,
+                              std::vector<Cookie> cookies = {}) {
     std::optional<std::optional<nlohmann::json>> outcome;
     auto renderer = PageRenderer::create(
         pages, loop, url, key, std::move(cookies),
         [&](std::optional<nlohmann::json> page) { outcome = std::move(page); });
     EXPECT_TRUE(spin([&] { return outcome.has_value(); }, 30));
-    return outcome && *outcome ? (*outcome)->value("text", "") : "(nothing)";
+    return outcome && *outcome ? **outcome : nlohmann::json{{"text", "(nothing)"}};
+  };
+  const auto renderAlone = [&](const std::string& url, const std::string& key,
+                               std::vector<Cookie> cookies = {}) {
+    return renderPage(url, key, std::move(cookies)).value("text", "");
   };
   for (const std::string key : {"", "clean"}) {
     SCOPED_TRACE(key);
@@ -132,6 +136,12 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   const std::string port = o.substr(o.rfind(':') + 1);
   EXPECT_EQ(renderAlone("http://u:p@127.0.0.1:" + port + "/basic", ""), "authorized");
   EXPECT_EQ(renderAlone(o + "/basic", ""), "denied");
+  // A job's credentials serve that job alone, whatever its key, and never reach its report.
+  const auto authorized =
+      renderPage("http://u:p@127.0.0.1:" + port + "/redirect?to=/basic", "bank");
+  EXPECT_EQ(authorized.value("text", ""), "authorized");
+  EXPECT_EQ(authorized.value("url", ""), o + "/basic");
+  EXPECT_EQ(renderAlone(o + "/basic", "bank"), "denied");
 
   // A key with no page left lets its store and network process go; its data stays on disk.
   const auto networkProcesses = [] {
@@ -192,15 +202,20 @@ TEST(AutoSignIn, SignsInByItselfOrSaysWhyNot) {
     EXPECT_FALSE(result->contains("login"));
   }
   EXPECT_EQ(outcomes.at("verification").second, SignInController::kAttemptsError);
-  // A login page that moved to another site never gets the password, and the job fails.
+  // A login page that moved to another site never gets the password, and the job fails: nor
+  // does another port of a listed host.
+  TestSites other;
   run("elsewhere", o + "/redirect?to=" + sites.origin("127.0.0.2") + "/login-thief.html", "",
       password);
+  run("another port", o + "/redirect?to=" + other.origin() + "/login-thief.html", "", password);
   // A form sent by GET leaves the password in the address; the site shows it as its title.
   run("sent by GET", o + "/login-get.html", "", password);
   ASSERT_TRUE(spin([&] { return running.empty(); }, 30));
   EXPECT_EQ(outcomes.at("elsewhere"), Outcome(std::nullopt, SignInController::kElsewhereError));
+  EXPECT_EQ(outcomes.at("another port"), Outcome(std::nullopt, SignInController::kElsewhereError));
   pause(0.3);
   EXPECT_EQ(sites.fetch("/leaks"), "");
+  EXPECT_EQ(other.fetch("/leaks"), "");
   const auto& [sent, error] = outcomes.at("sent by GET");
   ASSERT_TRUE(sent) << error;
   EXPECT_EQ((*sent)["title"], signin::kSecretMask);

@@ -223,6 +223,36 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   EXPECT_TRUE((*answer)["cookies"].empty());
 }
 
+TEST(SignInWindow, TheCapturedLoginIsTheOneTypedOnTheSiteItself) {
+  TestSites sites;
+  testing::TempDir dir;
+  WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
+  const std::string page = sites.origin() + "/login-framed.html";
+  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Framed",
+                                    {"127.0.0.1"}, "");
+  c->show();
+  WebKitWebView* view = webViewIn("Framed");
+  ASSERT_TRUE(view);
+  ASSERT_TRUE(waitForPage(view, page));
+  const auto type = [&](const char* user, const char* password) {
+    evaluate(view, std::string("user.value = '") + user + "'; pass.value = '" + password +
+                       "'; go.click(); 1");
+  };
+  type("ann", "pw");
+  ASSERT_TRUE(spin([&] { return c->typed().count("password") == 1; }));
+  testing::pause(1.0);  // the frame of another site keeps posting and clicking meanwhile
+  const std::map<std::string, std::string> ann{{"username", "ann"}, {"password", "pw"}};
+  EXPECT_EQ(c->typed(), ann);
+  // An identity provider on another origin: what is typed there is not the site's login.
+  const std::string provider = sites.origin("localhost") + "/login.html";
+  evaluate(view, "location.href = '" + provider + "'; 1");
+  ASSERT_TRUE(waitForPage(view, provider));
+  type("eve", "provider");
+  testing::pause(0.5);
+  EXPECT_EQ(c->typed(), ann);
+  c->cancelSignIn();
+}
+
 }  // namespace
 }  // namespace brivok
 

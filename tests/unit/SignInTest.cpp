@@ -84,13 +84,22 @@ struct ControllerTest : ::testing::Test {
   FakePage& page() { return *window().fakePage; }
 };
 
-TEST_F(ControllerTest, CapturedLoginKeepsEachNonEmptyValue) {
+TEST_F(ControllerTest, CapturedLoginKeepsEachNonEmptyValueTypedOnTheSiteItself) {
   auto c = make();
-  c->loginMessage(R"({"username":"ann","password":""})");
-  c->loginMessage(R"({"username":"","password":"s3cret"})");
-  c->loginMessage(R"({"username":5,"password":null})");
+  const std::string on = R"(,"url":"https://www.example.com/login"})";
+  c->loginMessage(R"({"username":"ann","password":"")" + on);
+  c->loginMessage(R"({"username":"","password":"s3cret")" + on);
+  c->loginMessage(R"({"username":5,"password":null)" + on);
   c->loginMessage("[1,2]");
   c->loginMessage("not json");
+  // An identity provider the site sent the user to, another port, plain http, or no address:
+  // what was typed there is not the site's login.
+  for (const char* elsewhere : {"https://idp.example.net/login", "https://www.example.com:8443/",
+                                "http://www.example.com/login", "about:blank"}) {
+    c->loginMessage(R"({"username":"eve","password":"idp","url":")" + std::string(elsewhere) +
+                    "\"}");
+  }
+  c->loginMessage(R"({"username":"eve","password":"idp"})");
   EXPECT_EQ(c->typed(),
             (std::map<std::string, std::string>{{"username", "ann"}, {"password", "s3cret"}}));
 }
@@ -99,7 +108,7 @@ TEST_F(ControllerTest, ResultFiltersCookiesAndFollowsTheCheckbox) {
   auto c = make();
   page().currentUrl = "https://www.example.com/home";
   page().currentTitle = "Home";
-  c->loginMessage(R"({"username":"ann","password":"pw"})");
+  c->loginMessage(R"({"username":"ann","password":"pw","url":"https://login.example.com/"})");
   c->finishPressed();
   page().currentUrl = "https://changed.example.com/";  // read at the press, not later
   page().cookies->deliverCookies({{"a", "1", ".example.com", "/", true, {}},
@@ -120,14 +129,15 @@ TEST_F(ControllerTest, ResultFiltersCookiesAndFollowsTheCheckbox) {
   EXPECT_EQ(window().popupsClosed, 1);
 
   auto onlyUser = make();
-  onlyUser->loginMessage(R"({"username":"ann","password":""})");
+  onlyUser->loginMessage(R"({"username":"ann","password":"","url":"https://login.example.com/"})");
   onlyUser->finishPressed();
   page().cookies->deliverCookies({});
   EXPECT_EQ(
       endings.back().first->dump(),
       R"({"cookies":[],"remember":true,"title":"","url":"https://login.example.com/start?x=1"})");
   auto unticked = make();
-  unticked->loginMessage(R"({"username":"ann","password":"pw"})");
+  unticked->loginMessage(
+      R"({"username":"ann","password":"pw","url":"https://login.example.com/"})");
   window().remember = false;
   unticked->finishPressed();
   page().cookies->deliverCookies({});
@@ -279,31 +289,41 @@ TEST(AutoSignIn, TheStoredLoginStaysWithItsSite) {
   EXPECT_EQ(SignInController::addressText("https://Acc.Example.com:8443/a%20b/Login?next=/x#f"),
             "Acc.Example.com/a b/Login");
   EXPECT_EQ(SignInController::addressText("not a url"), "");
-  // Where the login may be typed: the job address's origin, or a host within a listed domain.
-  auto c = SignInController::create(windows, loop, "http://127.0.0.1:8000/login", {"Example.com"},
-                                    "", SignInController::AutoLogin{"u", "p", "login"});
+  // Where the login may be typed: the job address's scheme and port, on its host or within a
+  // listed domain by whole labels; an IP address only as itself.
+  auto c = SignInController::create(windows, loop, "http://127.0.0.1:8000/login", {"127.0.0.1"}, "",
+                                    SignInController::AutoLogin{"u", "p", "login"});
   c->onFinish = [&](const std::optional<nlohmann::json>& r, const std::string& e) {
     endings.emplace_back(r, e);
   };
+  const auto web = SignInController::Site::of("https://www.example.com/login",
+                                              {"example.com", "0.0.2", "10.0.0.1"});
+  const auto local = SignInController::Site::of("http://127.0.0.1:8000/login", {"127.0.0.1"});
   const struct {
+    const SignInController::Site& site;
     const char* url;
     bool on;
   } places[] = {
-      {"http://127.0.0.1:8000/other", true},
-      {"http://127.0.0.1:8001/login", false},
-      {"https://127.0.0.1:8000/login", false},
-      {"http://127.0.0.2:8000/login", false},
-      {"https://id.example.com/", true},
-      {"https://EXAMPLE.com:444/", true},
-      {"https://notexample.com/", false},
-      {"https://example.com.evil.org/", false},
-      {"about:blank", false},
-      {"data:text/html,x", false},
+      {web, "https://www.example.com/other", true},
+      {web, "https://id.example.com/", true},
+      {web, "https://EXAMPLE.com:443/", true},
+      {web, "https://example.com:444/", false},
+      {web, "http://www.example.com/", false},  // never over plain http
+      {web, "https://notexample.com/", false},
+      {web, "https://example.com.evil.org/", false},
+      {web, "https://10.0.0.1/", true},
+      {web, "https://127.0.0.2/", false},  // "0.0.2" is no domain of an address
+      {web, "https://a.0.0.2/", false},
+      {web, "about:blank", false},
+      {web, "data:text/html,x", false},
+      {local, "http://127.0.0.1:8000/other", true},
+      {local, "http://127.0.0.1:8001/login", false},
+      {local, "https://127.0.0.1:8000/login", false},
+      {local, "http://localhost:8000/login", false},
+      {local, "http://127.0.0.2:8000/login", false},
   };
   for (const auto& p : places) {
-    EXPECT_EQ(SignInController::Site({"http://127.0.0.1:8000", {"example.com"}}).contains(p.url),
-              p.on)
-        << p.url;
+    EXPECT_EQ(p.site.contains(p.url), p.on) << p.url;
   }
   // A page elsewhere ends the sign-in as soon as it commits.
   c->loadCommitted("http://127.0.0.1:8000/login");
