@@ -178,8 +178,9 @@ int main(int argc, char** argv) {
     std::vector<std::shared_ptr<PageRenderer>> running;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
-      running.push_back(PageRenderer::create(*pages, loop, page, key, {},
-                                             [&](std::optional<nlohmann::json>) { --left; }));
+      running.push_back(PageRenderer::create(
+          *pages, loop, page, key, {},
+          [&](const std::optional<nlohmann::json>&, const std::string&) { --left; }));
     }
     spinUntil([&] { return left == 0; });
     return Seconds(std::chrono::steady_clock::now() - start).count();
@@ -212,8 +213,9 @@ int main(int argc, char** argv) {
     int left = 4;
     std::vector<std::shared_ptr<PageRenderer>> running;
     for (int i = 0; i < 4; ++i) {
-      running.push_back(PageRenderer::create(*pages, loop, page, "", {},
-                                             [&](std::optional<nlohmann::json>) { --left; }));
+      running.push_back(PageRenderer::create(
+          *pages, loop, page, "", {},
+          [&](const std::optional<nlohmann::json>&, const std::string&) { --left; }));
     }
     spinUntil([&] { return false; }, 1.8);  // loaded, not yet reported
     long engine = 0;
@@ -256,8 +258,9 @@ int main(int argc, char** argv) {
   };
   const auto renderOnKey = [&](const std::string& k) {
     bool done = false;
-    auto r = PageRenderer::create(*pages, loop, page, k, {},
-                                  [&](std::optional<nlohmann::json>) { done = true; });
+    auto r = PageRenderer::create(
+        *pages, loop, page, k, {},
+        [&](const std::optional<nlohmann::json>&, const std::string&) { done = true; });
     spinUntil([&] { return done; });
   };
   spinUntil([&] { return false; }, 15);

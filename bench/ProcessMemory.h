@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,10 +28,10 @@ inline long memoryKiB(int pid, const char* key = "Pss:", const char* file = "sma
   return 0;
 }
 
-// The running children of this process.
+// The running descendants of this process: the engine's processes, also those the sandbox's
+// launcher starts.
 inline std::set<int> children() {
-  std::set<int> out;
-  const int self = getpid();
+  std::map<int, int> parents;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -43,7 +44,17 @@ inline std::set<int> children() {
     char state = 0;
     int ppid = 0;
     rest >> state >> ppid;
-    if (ppid == self) out.insert(std::stoi(name));
+    parents[std::stoi(name)] = ppid;
+  }
+  std::set<int> out;
+  const int self = getpid();
+  for (const auto& [pid, parent] : parents) {
+    int up = parent;
+    for (int depth = 0; depth < 8 && up > 1 && up != self; ++depth) {
+      const auto it = parents.find(up);
+      up = it == parents.end() ? 0 : it->second;
+    }
+    if (up == self) out.insert(pid);
   }
   return out;
 }

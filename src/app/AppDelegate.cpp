@@ -20,6 +20,7 @@ void AppDelegate::reload() {
   // Back to the backend's start page whatever the view shows, status page included; before
   // the backend has an address, the page on screen is simply loaded again.
   if (!startUrl_.empty()) {
+    statusHtml_.clear();
     loadWithLimit(*parts_.webView, startUrl_, loadLimit_);
   } else {
     parts_.webView->reload();
@@ -62,10 +63,13 @@ void AppDelegate::pollNativeJobs() {
 }
 
 void AppDelegate::didFinishLaunching() {
+  std::weak_ptr<AppDelegate> weak = weak_from_this();
+  parts_.webView->setOnStopped([weak] {
+    if (auto self = weak.lock()) self->mainPageStopped();
+  });
   installPageScripts();
   showStatus(kStartingTitle, kStartingDetail);
   if (parts_.backend) {
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
     parts_.backend->onReady = [weak](const std::string& url) {
       if (auto self = weak.lock()) self->backendReady(url);
     };
@@ -90,6 +94,7 @@ void AppDelegate::backendReady(const std::string& url) {
   startUrl_ = url;  // kept when the backend stops: reload can still go back to it
   homeOrigins_ = homeOrigins(url);
   parts_.webView->setHomeOrigins(homeOrigins_);
+  statusHtml_.clear();
   loadWithLimit(*parts_.webView, url, loadLimit_);
   // The only place the native job loop is started.
   pollNativeJobs();
@@ -113,8 +118,31 @@ void AppDelegate::backendExited(const std::string& message) {
 void AppDelegate::showStatus(const std::string& title, const std::string& detail) {
   // The secondary site belongs to the backend's page; it never floats over the status page.
   // The page shows it again by asking.
-  if (tarvelView_) tarvelView_->setHidden(true);
-  parts_.webView->loadHtml(statusPageHtml(title, detail));
+  setTarvelShown(false);
+  statusHtml_ = statusPageHtml(title, detail);
+  parts_.webView->loadHtml(statusHtml_);
+}
+
+void AppDelegate::mainPageStopped() {
+  if (!statusHtml_.empty() || startUrl_.empty()) {
+    parts_.webView->loadHtml(statusHtml_);  // the shell's own page, as it was
+    return;
+  }
+  // Never a loop: a page that stops again soon is left for the user to reload.
+  const auto now = parts_.loop->now();
+  const bool again = lastPageStop_ && now - *lastPageStop_ < kPageStopWindow;
+  lastPageStop_ = now;
+  if (again) {
+    showStatus(kPageStoppedTitle, kPageStoppedDetail);
+    return;
+  }
+  loadWithLimit(*parts_.webView, startUrl_, loadLimit_);
+}
+
+void AppDelegate::setTarvelShown(bool shown) {
+  if (!tarvelView_) return;
+  tarvelShown_ = shown;
+  tarvelView_->setHidden(!shown);
 }
 
 void AppDelegate::installPageScripts() {
@@ -193,17 +221,29 @@ void AppDelegate::forgetSignIn(const std::string& key) {
 void AppDelegate::showTarvel(bool visible, const std::vector<double>& cssRect, bool reload) {
   // A request to show with anything but a four-number rectangle hides the view.
   if (!visible || cssRect.size() != 4) {
-    if (tarvelView_) tarvelView_->setHidden(true);
+    setTarvelShown(false);
     return;
   }
   if (!tarvelView_) {
     if (!parts_.makeTarvelView || !(tarvelView_ = parts_.makeTarvelView())) return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    tarvelView_->setOnStopped([weak] {
+      auto self = weak.lock();
+      if (!self) return;
+      // Shown, it comes back at once; hidden, when it is shown again.
+      if (self->tarvelShown_) {
+        self->loadTarvel();
+      } else {
+        self->tarvelStale_ = true;
+      }
+    });
     loadTarvel();
-  } else if (reload) {
+  } else if (reload || tarvelStale_) {
     loadTarvel();
   }
+  tarvelStale_ = false;
   tarvelView_->place(cssRect[0], cssRect[1], cssRect[2], cssRect[3]);
-  tarvelView_->setHidden(false);
+  setTarvelShown(true);
 }
 
 void AppDelegate::loadTarvel() {

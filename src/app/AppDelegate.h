@@ -51,6 +51,12 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   static constexpr const char* kStartingTitle = "Starting Brivok…";
   static constexpr const char* kStartingDetail = "Loading your agents and schedules.";
   static constexpr const char* kStoppedTitle = "Brivok stopped";
+  // The main view's page whose web process went away twice within kPageStopWindow.
+  static constexpr Duration kPageStopWindow = std::chrono::seconds(60);
+  static constexpr const char* kPageStoppedTitle = "Brivok's page stopped";
+  static constexpr const char* kPageStoppedDetail =
+      "The page stopped unexpectedly twice within a minute, so it was not loaded again. Choose "
+      "Reload in the View menu to load it again.";
 
   static std::shared_ptr<AppDelegate> create(Parts parts);
 
@@ -96,13 +102,18 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
                   const std::string& json);
   void answerPickedPaths(const std::vector<std::string>& paths);
   void loadTarvel();
+  void setTarvelShown(bool shown);
+  // The main view's web process went away: the page it showed comes back, once a minute.
+  void mainPageStopped();
   // Hands a file address to the desktop, and says so when no application took it.
   void openOrSay(const std::string& url, const std::string& message, const std::string& detail);
   // Loads `url` in `view` and gives the load up if it still runs after the page-load limit.
   void loadWithLimit(PageLoader& view, const std::string& url, Timer& limit);
 
   Parts parts_;
-  std::string startUrl_;                  // the backend's address, once it announced it
+  std::string startUrl_;    // the backend's address, once it announced it
+  std::string statusHtml_;  // the status page, while it is what the main view shows
+  std::optional<Clock::time_point> lastPageStop_;
   std::vector<std::string> homeOrigins_;  // the origins of its page; none until then
   Timer loadLimit_;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
@@ -110,6 +121,8 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   bool choosingPaths_ = false;
   std::vector<std::string> pathAskers_;     // the documents waiting for the open chooser
   std::shared_ptr<TarvelView> tarvelView_;  // made once, then only hidden and shown
+  bool tarvelShown_ = false;
+  bool tarvelStale_ = false;  // its page stopped while it was hidden
   Timer tarvelLoadLimit_;
 };
 

@@ -167,7 +167,7 @@ void OutputProcessor::findReadiness(bool lastLineWhole, Result& result) {
       rest = rest.substr(0, rest.find_last_not_of(" \t") + 1);
       if (isBackendAddress(rest)) {
         readyFound_ = true;
-        result.readyUrl = std::string(rest);
+        result.readyUrl = Url::parse(rest)->text;  // as browsers would request it
         return;
       }
     }

@@ -71,7 +71,7 @@ std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
     // Only the web reaches the desktop's handler: "file:", "smb:" and the like never do, nor
     // an address without a host ("https:///etc/passwd"), which a handler may read as a path.
     if (!url || url->scheme != "https" || url->host.empty()) return std::nullopt;
-    return OpenExternalRequest{*address};
+    return OpenExternalRequest{url->text};
   }
   return std::nullopt;
 }

@@ -49,6 +49,46 @@ bool isUrlChar(char c) {
   }
 }
 
+// Characters browsers percent-encode where they find them after the host.
+bool isEncodedAfterHost(char c) {
+  switch (c) {
+    case '|':
+    case '{':
+    case '}':
+    case '^':
+    case '`':
+    case '"':
+    case '<':
+    case '>':
+      return true;
+    default:
+      return static_cast<unsigned char>(c) >= 0x80;
+  }
+}
+
+std::string encodedAfterHost(std::string_view text) {
+  std::size_t from = text.find(':');
+  if (from == std::string_view::npos) return std::string(text);
+  ++from;
+  if (text.substr(from, 2) == "//") {
+    from = text.find_first_of("/?#", from + 2);
+    if (from == std::string_view::npos) return std::string(text);
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out(text.substr(0, from));
+  for (const char c : text.substr(from)) {
+    if (isEncodedAfterHost(c)) {
+      const auto u = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Url::origin() const {
@@ -147,8 +187,10 @@ bool isDomainOrSubdomain(std::string_view host, std::string_view domain) {
          host[host.size() - domain.size() - 1] == '.';
 }
 
-std::optional<Url> Url::parse(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+std::optional<Url> Url::parse(std::string_view written) {
+  if (written.empty()) return std::nullopt;
+  const std::string encoded = encodedAfterHost(written);
+  const std::string_view text = encoded;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (!isUrlChar(c)) return std::nullopt;

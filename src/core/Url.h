@@ -6,12 +6,13 @@
 
 namespace brivok {
 
-// An absolute URL as written. Parsing is strict in the way a URL parser of the
-// platform would be: only characters a URL may hold, well-formed percent escapes,
-// a scheme, and a numeric port when one is given. Nothing is normalised, so the
-// scheme keeps the case the text gave it.
+// An absolute URL. Parsing is strict in the way a URL parser of the platform would be: only
+// characters a URL may hold, well-formed percent escapes, a scheme, and a numeric port when
+// one is given. As browsers do, characters they take in a path, query or fragment although a
+// URL may not hold them as written (| { } ^ ` " < > and bytes past ASCII) are percent-encoded
+// first; nothing else is normalised, so the scheme keeps the case the text gave it.
 struct Url {
-  std::string text;                     // the whole URL, unchanged
+  std::string text;                     // the whole URL, those characters percent-encoded
   std::string scheme;                   // as written, without ":"
   std::string host;                     // empty when there is no authority; IPv6 keeps its brackets
   std::optional<std::string> userinfo;  // "user:password" before "@" and the host, as written

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/MenuModel.h"
+#include "gtk/WebSandbox.h"
 
 namespace brivok {
 namespace {
@@ -50,12 +51,15 @@ void edit(GtkApplication* app, const char* webCommand, const char* signal) {
 
 void showAbout(GtkApplication* app) {
   const char* authors[] = {"The Brivok team", nullptr};
+  // Where web pages run without the engine's sandbox, the user can read it here.
+  const std::string comments =
+      std::string("Your agents and schedules, on your desktop.") +
+      (webSandboxAvailable() ? "" : std::string("\n\n") + kNoSandboxNotice);
   gtk_show_about_dialog(focusedWindow(app), "program-name", "Brivok", "version", BRIVOK_VERSION,
                         "logo-icon-name", g_application_get_application_id(G_APPLICATION(app)),
-                        "comments", "Your agents and schedules, on your desktop.", "authors",
-                        authors, "copyright", "Copyright \xC2\xA9 2026 Brivok", "license-type",
-                        GTK_LICENSE_CUSTOM, "license",
-                        "Brivok is proprietary software. All rights reserved.", nullptr);
+                        "comments", comments.c_str(), "authors", authors, "copyright",
+                        "Copyright \xC2\xA9 2026 Brivok", "license-type", GTK_LICENSE_CUSTOM,
+                        "license", "Brivok is proprietary software. All rights reserved.", nullptr);
 }
 
 void forEachShownWindow(void (*run)(GtkWindow*)) {

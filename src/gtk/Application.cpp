@@ -19,6 +19,7 @@
 #include "gtk/WebKitOffscreenPages.h"
 #include "gtk/WebKitSignInWindow.h"
 #include "gtk/WebKitTarvelView.h"
+#include "gtk/WebSandbox.h"
 #include "signin/SignInController.h"
 
 namespace brivok {
@@ -111,6 +112,9 @@ void Application::activate(GtkApplication*, gpointer data) {
 }
 
 void Application::startingAsFirst() {
+  // Whether web pages can run in the engine's sandbox, found out alongside the toolkit's
+  // start; the first web view needs the answer.
+  startWebSandboxCheck();
   // The backend's own start-up (an interpreter and its imports) overlaps the toolkit's:
   // display, GL probe, accessibility bus. What it says is handled only from the loop, which
   // first turns once the window and its page are set up.
@@ -127,6 +131,7 @@ void Application::launch() {
   gtk_window_set_default_icon_name(kApplicationId);
   settings_ = std::make_shared<SettingsFile>(paths_.settingsFile());
 
+  if (!webSandboxAvailable()) g_printerr("Brivok: %s\n", kNoSandboxNotice);  // once, at start
   auto forward = std::make_shared<std::weak_ptr<AppDelegate>>();
   webView_ = std::make_shared<WebKitMainView>([forward](const PageMessage& message) {
     if (auto delegate = forward->lock()) delegate->receiveScriptMessage(message);

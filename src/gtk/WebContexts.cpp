@@ -1,7 +1,11 @@
 #include "gtk/WebContexts.h"
 
+#include <unistd.h>
+
 #include "bridge/LoopbackProxy.h"
 #include "core/Files.h"
+#include "gtk/WebProcessWatch.h"
+#include "gtk/WebSandbox.h"
 
 namespace brivok {
 namespace {
@@ -53,6 +57,13 @@ std::optional<DesktopProxy> desktopProxy() {
   return out;
 }
 
+// Before the context's first view: its web processes start in the sandbox, with nothing of
+// the user's files beyond what the engine itself binds.
+void sandbox(WebKitWebContext* context) {
+  webkit_web_context_set_sandbox_enabled(context, webSandboxAvailable());
+  watchWebProcessMemory(std::size_t{unwatchedMemoryLimitMiB()} * 1024 * 1024);
+}
+
 }  // namespace
 
 void keepLoopbackDirect(WebKitWebContext* context) {
@@ -72,10 +83,35 @@ void keepLoopbackDirect(WebKitWebContext* context) {
   webkit_network_proxy_settings_free(settings);
 }
 
-WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::string& cacheDir) {
+unsigned unwatchedMemoryLimitMiB() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long size = sysconf(_SC_PAGESIZE);
+  const unsigned long long total =
+      pages > 0 && size > 0 ? static_cast<unsigned long long>(pages) * size : 0;
+  const unsigned long long quarter = total / 4 / (1024 * 1024);
+  return quarter > 0 && quarter < 2048 ? static_cast<unsigned>(quarter) : 2048;
+}
+
+WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::string& cacheDir,
+                                       bool limitMemory) {
   WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
       "base-data-directory", dataDir.c_str(), "base-cache-directory", cacheDir.c_str(), nullptr);
-  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
+  WebKitMemoryPressureSettings* memory = nullptr;
+  if (limitMemory) {
+    // Relief (caches dropped, collection) only close to the limit, then the end: checked often,
+    // so a page that allocates without end overshoots it little.
+    memory = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(memory, unwatchedMemoryLimitMiB());
+    webkit_memory_pressure_settings_set_strict_threshold(memory, 0.9);  // above conservative
+    webkit_memory_pressure_settings_set_conservative_threshold(memory, 0.8);
+    webkit_memory_pressure_settings_set_kill_threshold(memory, 1.0);
+    webkit_memory_pressure_settings_set_poll_interval(memory, 0.25);
+  }
+  auto* context =
+      WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager,
+                                      "memory-pressure-settings", memory, nullptr));
+  if (memory) webkit_memory_pressure_settings_free(memory);
+  sandbox(context);
   webkit_cookie_manager_set_persistent_storage(
       webkit_website_data_manager_get_cookie_manager(manager),
       (dataDir + "/cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
@@ -86,6 +122,7 @@ WebKitWebContext* newPersistentContext(const std::string& dataDir, const std::st
 
 WebKitWebContext* newEphemeralContext() {
   WebKitWebContext* context = webkit_web_context_new_ephemeral();
+  sandbox(context);
   refuseDownloads(context);
   return context;
 }

@@ -26,6 +26,13 @@ WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
   g_object_ref_sink(view_);
+  connections_.add(
+      view_, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* self = static_cast<WebKitMainView*>(data);
+        if (self->onStopped_) self->onStopped_();
+      }),
+      this);
   governor_ = governView(
       view_, "",
       [this](const std::string& url) {

@@ -28,6 +28,7 @@ class WebKitMainView : public MainWebView {
   bool isLoading() const override;
   void reload() override { webkit_web_view_reload(view_); }
   void stopLoading() override;
+  void setOnStopped(std::function<void()> stopped) override { onStopped_ = std::move(stopped); }
   void setHomeOrigins(const std::vector<std::string>& origins) override;
   void setPageScript(const std::string& source) override;
   void callPage(const std::string& document, const std::string& callback,
@@ -52,6 +53,7 @@ class WebKitMainView : public MainWebView {
 
   std::function<void(const PageMessage&)> onMessage_;
   std::function<void(const std::string&)> openOutside_;
+  std::function<void()> onStopped_;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
   Connections connections_;

@@ -11,6 +11,15 @@ WebKitPage::WebKitPage(WebKitWebView* view, std::shared_ptr<WebsiteStore> store,
     : view_(WEBKIT_WEB_VIEW(g_object_ref(view))), store_(std::move(store)), host_(host) {
   connections_.add(view_, "load-changed", G_CALLBACK(loadChanged), this);
   connections_.add(view_, "load-failed", G_CALLBACK(loadFailed), this);
+  connections_.add(view_, "web-process-terminated", G_CALLBACK(processGone), this);
+}
+
+void WebKitPage::processGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+  auto* self = static_cast<WebKitPage*>(data);
+  if (self->closed_) return;  // its own end
+  self->stopLimit();
+  self->awaitingWeb_ = false;
+  if (auto events = self->events_.lock()) events->pageStopped();
 }
 
 WebKitPage::~WebKitPage() {

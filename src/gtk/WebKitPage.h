@@ -39,6 +39,7 @@ class WebKitPage : public WebPage {
   static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
   static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, const char*, GError* error,
                              gpointer self);
+  static void processGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
   void stopLimit();
   void fail(bool cancelled);
 

@@ -34,6 +34,10 @@ class GtkSignInWindow : public SignInWindow {
   }
   void removeLoginChannel() override;
   void closePopups() override;
+  void showStopped(bool stopped) override {
+    gtk_widget_set_visible(stoppedBar_, stopped);
+    gtk_widget_set_sensitive(done_, !stopped);
+  }
 
  private:
   static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
@@ -52,6 +56,8 @@ class GtkSignInWindow : public SignInWindow {
   GtkWidget* address_ = nullptr;
   GtkWidget* padlock_ = nullptr;
   GtkWidget* remember_ = nullptr;
+  GtkWidget* done_ = nullptr;
+  GtkWidget* stoppedBar_ = nullptr;  // says the page stopped, offers to load it again
   WebKitWebView* view_ = nullptr;
   std::shared_ptr<WebKitPage> page_;
   WebKitUserContentManager* content_ = nullptr;  // (owned)
@@ -110,7 +116,7 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
                               "itself when the session runs out.");
   gtk_box_pack_start(GTK_BOX(bar), remember_, FALSE, FALSE, 0);
   GtkWidget* cancel = gtk_button_new_with_label("Cancel");
-  GtkWidget* done = gtk_button_new_with_label("I'm signed in");
+  GtkWidget* done = done_ = gtk_button_new_with_label("I'm signed in");
   gtk_style_context_add_class(gtk_widget_get_style_context(done), "suggested-action");
   gtk_widget_set_can_default(done, TRUE);
   gtk_box_pack_start(GTK_BOX(bar), cancel, FALSE, FALSE, 0);
@@ -126,8 +132,20 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
                    }),
                    this);
 
+  stoppedBar_ = gtk_info_bar_new_with_buttons("Load Again", GTK_RESPONSE_OK, nullptr);
+  gtk_info_bar_set_message_type(GTK_INFO_BAR(stoppedBar_), GTK_MESSAGE_WARNING);
+  gtk_container_add(
+      GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(stoppedBar_))),
+      gtk_label_new("This page stopped unexpectedly. Load it again to go on signing in."));
+  connections_.add(stoppedBar_, "response", G_CALLBACK(+[](GtkInfoBar*, int, gpointer data) {
+                     auto* self = static_cast<GtkSignInWindow*>(data);
+                     if (auto events = self->events_.lock()) events->reloadPressed();
+                   }),
+                   this);
+
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), stoppedBar_, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), GTK_WIDGET(view_), TRUE, TRUE, 0);
   gtk_container_add(GTK_CONTAINER(window_), box);
   // Return belongs to the page first: in a login field it sends the form. Only a Return the
@@ -147,6 +165,7 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   watchPage(view_);
   gtk_widget_show_all(box);
   gtk_widget_set_visible(padlock_, options.secure);
+  gtk_widget_hide(stoppedBar_);
   // Keys go to the page, as in a browser: a login field the site focuses takes what the user
   // types at once. Left to itself, GTK would focus the first control of the bar, where a
   // space silently unticks "Remember my login".

@@ -115,7 +115,7 @@ std::shared_ptr<WebKitStore> WebKitStores::forKey(const std::string& key) {
   if (storeId.empty()) {
     // No page writes anything under it: every view on it is ephemeral.
     if (!throwAway_) {
-      throwAway_ = newPersistentContext(cacheDir_ + "/throwaway", cacheDir_ + "/throwaway");
+      throwAway_ = newPersistentContext(cacheDir_ + "/throwaway", cacheDir_ + "/throwaway", true);
     }
     return std::make_shared<WebKitStore>(throwAway_, true);
   }
@@ -126,10 +126,10 @@ std::shared_ptr<WebKitStore> WebKitStores::forKey(const std::string& key) {
   }
   // A context whose last page is still being taken down is taken up again: two contexts on
   // one folder would share its files.
-  WebKitWebContext* context =
-      entry.context
-          ? WEBKIT_WEB_CONTEXT(g_object_ref(entry.context))
-          : newPersistentContext(dataDir_ + "/stores/" + storeId, cacheDir_ + "/stores/" + storeId);
+  WebKitWebContext* context = entry.context
+                                  ? WEBKIT_WEB_CONTEXT(g_object_ref(entry.context))
+                                  : newPersistentContext(dataDir_ + "/stores/" + storeId,
+                                                         cacheDir_ + "/stores/" + storeId, true);
   if (!entry.context) {
     entry.context = context;
     g_object_add_weak_pointer(G_OBJECT(context), reinterpret_cast<gpointer*>(&entry.context));

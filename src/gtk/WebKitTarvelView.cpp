@@ -50,6 +50,13 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   // Filling (the default alignment) so the view takes the whole rectangle it is given.
   connections_.add(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
+  connections_.add(
+      view_, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* self = static_cast<WebKitTarvelView*>(data);
+        if (self->onStopped_) self->onStopped_();
+      }),
+      this);
   gtk_overlay_add_overlay(overlay_, GTK_WIDGET(view_));
 }
 

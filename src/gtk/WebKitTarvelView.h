@@ -28,6 +28,7 @@ class WebKitTarvelView : public TarvelView {
   void stopLoading() override;
   void place(double x, double y, double width, double height) override;
   void setHidden(bool hidden) override;
+  void setOnStopped(std::function<void()> stopped) override { onStopped_ = std::move(stopped); }
 
   WebKitWebView* view() const { return view_; }
 
@@ -39,6 +40,7 @@ class WebKitTarvelView : public TarvelView {
   WebKitWebView* view_ = nullptr;
   gpointer governor_ = nullptr;
   GdkRectangle frame_{0, 0, 0, 0};
+  std::function<void()> onStopped_;
   Connections connections_;
 };
 

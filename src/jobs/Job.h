@@ -17,6 +17,10 @@ class Job {
   virtual bool finished() const = 0;
 };
 
+// What a job that ends without a result says, besides its kind's own texts.
+inline constexpr const char* kPageNotLoadedError = "the page didn't load";
+inline constexpr const char* kPageStoppedError = "the page stopped unexpectedly";
+
 // A job's outcome: the result (or nothing) and the error text (empty on success).
 using JobDone = std::function<void(const std::optional<nlohmann::json>&, const std::string&)>;
 

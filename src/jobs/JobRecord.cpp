@@ -20,7 +20,7 @@ std::optional<JobRecord> parseJobRecord(const nlohmann::json& record) {
 
   JobRecord job;
   job.id = *id;
-  job.url = *url;
+  job.url = parsed->text;  // as browsers would request it
   if (const auto* key = text(record, "key")) job.key = *key;
   if (const auto* kind = text(record, "kind")) job.kind = *kind;
   if (const auto it = record.find("cookies"); it != record.end() && it->is_array()) {

@@ -58,10 +58,8 @@ void NativeJobs::start(const nlohmann::json& record) {
     if (auto self = weak.lock()) self->completed(id, result, error);
   };
   if (job->kind == "render") {
-    jobs_[job->id] = PageRenderer::create(*pages_, loop_, job->url, job->key, job->cookies,
-                                          [complete](std::optional<nlohmann::json> page) {
-                                            complete(page, page ? "" : kRenderError);
-                                          });
+    jobs_[job->id] =
+        PageRenderer::create(*pages_, loop_, job->url, job->key, job->cookies, std::move(complete));
   } else if (job->kind == "signin" && signIn_) {
     jobs_[job->id] = signIn_(*job, std::move(complete));
   } else {

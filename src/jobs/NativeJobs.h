@@ -29,7 +29,7 @@ class NativeJobs : public std::enable_shared_from_this<NativeJobs> {
   static constexpr Duration kBusyWait = std::chrono::seconds(1);
   static constexpr Duration kFailedWait = std::chrono::seconds(5);
   static constexpr std::size_t kMaxRunning = 4;
-  static constexpr const char* kRenderError = "the page didn't load";
+  static constexpr const char* kRenderError = kPageNotLoadedError;
   static constexpr const char* kDuplicateError = "a job with this id is already running";
 
   static std::shared_ptr<NativeJobs> create(std::shared_ptr<EventLoop> loop,

@@ -132,13 +132,18 @@ void PageRenderer::loadFailed(bool cancelled) {
   deliver(std::nullopt);
 }
 
-void PageRenderer::deliver(std::optional<nlohmann::json> outcome) {
+void PageRenderer::pageStopped() {
+  // Nothing more will come of the page: its slot goes to the next job at once.
+  deliver(std::nullopt, kPageStoppedError);
+}
+
+void PageRenderer::deliver(std::optional<nlohmann::json> outcome, const char* error) {
   auto done = std::exchange(done_, nullptr);
   if (!done) return;
   timer_.cancel();
   // The callback may drop the last owner; stay alive until this call is over.
   auto keep = shared_from_this();
-  done(std::move(outcome));
+  done(outcome, outcome ? "" : error);
 }
 
 }  // namespace brivok

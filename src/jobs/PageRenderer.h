@@ -24,7 +24,8 @@ class PageRenderer : public Job,
                      public WebPage::Events,
                      public std::enable_shared_from_this<PageRenderer> {
  public:
-  using Done = std::function<void(std::optional<nlohmann::json>)>;
+  // (the page dictionary or nothing, the error text: empty with a page)
+  using Done = JobDone;
 
   static constexpr Duration kTick = std::chrono::milliseconds(500);
   static constexpr Duration kStable = std::chrono::milliseconds(1500);
@@ -36,9 +37,14 @@ class PageRenderer : public Job,
 
   static constexpr const char* kProbeScript = "document.body ? document.body.innerText.length : 0";
   static constexpr const char* kScrollScript = "window.scrollTo(0, document.body.scrollHeight)";
+  // Title and text are cut at 200,000 UTF-16 units, at a code point's boundary, and a
+  // surrogate without its pair becomes U+FFFD: what the page shows always makes valid JSON.
   static constexpr const char* kExtractScript =
-      "JSON.stringify({title: document.title, url: location.href, text: (document.body ? "
-      "document.body.innerText : '').slice(0, 200000)})";
+      "(() => { const cut = (s) => { let t = String(s).slice(0, 200000);"
+      " if (/[\\uD800-\\uDBFF]$/.test(t) && t.length === 200000) t = t.slice(0, -1);"
+      " return t.toWellFormed(); };"
+      " return JSON.stringify({title: cut(document.title), url: location.href,"
+      " text: cut(document.body ? document.body.innerText : '')}); })()";
 
   // Starts at once; `done` runs once, later, on the main thread.
   static std::shared_ptr<PageRenderer> create(OffscreenPages& pages,
@@ -53,6 +59,7 @@ class PageRenderer : public Job,
 
   // WebPage::Events
   void loadFailed(bool cancelled) override;
+  void pageStopped() override;
 
  private:
   PageRenderer(std::shared_ptr<EventLoop> loop, std::string url, Done done);
@@ -60,7 +67,7 @@ class PageRenderer : public Job,
   void tick();
   void probed(Duration elapsed, const std::optional<nlohmann::json>& value);
   void finish();
-  void deliver(std::optional<nlohmann::json> outcome);
+  void deliver(std::optional<nlohmann::json> outcome, const char* error = kPageNotLoadedError);
 
   std::shared_ptr<EventLoop> loop_;
   std::string url_;

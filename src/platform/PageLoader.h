@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace brivok {
@@ -15,6 +16,9 @@ class PageLoader {
   virtual void loadUrl(const std::string& url) = 0;
   virtual bool isLoading() const = 0;
   virtual void stopLoading() = 0;
+  // Called when the view's web process goes away (a crash, a kill, its memory limit): the
+  // view shows nothing more until it loads again.
+  virtual void setOnStopped(std::function<void()> stopped) = 0;
 };
 
 }  // namespace brivok

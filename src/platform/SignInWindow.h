@@ -18,7 +18,8 @@ class SignInWindow {
     virtual void loginMessage(const std::string& json) = 0;  // a body on "brivokLogin"
     virtual void finishPressed() = 0;
     virtual void cancelPressed() = 0;
-    virtual void windowClosed() = 0;  // the sign-in window itself, however it closed
+    virtual void windowClosed() = 0;   // the sign-in window itself, however it closed
+    virtual void reloadPressed() = 0;  // "Load Again", offered once the page stopped
     // Whether a page's request for a new window may open a popup now; when not, the
     // request loads in place.
     virtual bool mayOpenPopup() const = 0;
@@ -43,6 +44,9 @@ class SignInWindow {
   virtual void removeLoginChannel() = 0;
   // Closes every popup without reporting anything.
   virtual void closePopups() = 0;
+  // Says in the window that its page stopped, offers to load it again, and holds back
+  // "I'm signed in" meanwhile; or, with false, takes that back.
+  virtual void showStopped(bool stopped) = 0;
 };
 
 // Makes sign-in windows on the website stores of sign-in keys.

@@ -22,6 +22,9 @@ class WebPage {
     virtual void loadFinished() {}
     // `cancelled`: stopped or replaced by another load, which is no failure of the page.
     virtual void loadFailed(bool /*cancelled*/) {}
+    // The page's web process went away (a crash, a kill, its memory limit): the page shows
+    // nothing and answers no script until it loads again.
+    virtual void pageStopped() {}
   };
 
   // A script's value: a string, a number or a boolean as such; anything else, an error, or a

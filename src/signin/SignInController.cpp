@@ -92,6 +92,7 @@ std::function<std::shared_ptr<Job>(const JobRecord&, JobDone)> SignInController:
 }
 
 void SignInController::begin(const std::string& url) {
+  startUrl_ = url;
   page_->setEvents(weak_from_this());
   page_->load(url);
 }
@@ -164,7 +165,8 @@ void SignInController::loadCommitted(const std::string& url) {
 }
 
 void SignInController::finishSignIn() {
-  if (finished_) return;
+  // A page that is gone has no sign-in to hand over; the window offers to load it again.
+  if (finished_ || pageGone_) return;
   const std::string url = page_->url();
   const std::string title = page_->title();
   std::weak_ptr<SignInController> weak = weak_from_this();
@@ -211,6 +213,25 @@ nlohmann::json SignInController::result(const std::vector<Cookie>& cookies, cons
 
 void SignInController::windowClosed() {
   end(std::nullopt, signin::kClosedError);
+}
+
+void SignInController::pageStopped() {
+  if (finished_) return;
+  if (!window_) {
+    end(std::nullopt, kPageStoppedError);
+    return;
+  }
+  pageGone_ = true;
+  window_->showStopped(true);
+}
+
+void SignInController::reloadPressed() {
+  if (finished_ || !pageGone_) return;
+  pageGone_ = false;
+  window_->showStopped(false);
+  // Where the user was, as long as it is a web page; else where the sign-in began.
+  const std::string here = page_->url();
+  page_->load(urlScheme(here) == "http" || urlScheme(here) == "https" ? here : startUrl_);
 }
 
 void SignInController::autoStep() {

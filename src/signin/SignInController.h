@@ -105,9 +105,11 @@ class SignInController : public Job,
   void finishPressed() override { finishSignIn(); }
   void cancelPressed() override { cancelSignIn(); }
   void windowClosed() override;
+  void reloadPressed() override;
   bool mayOpenPopup() const override { return interactive() && !finished_; }
   // WebPage::Events
   void loadCommitted(const std::string& url) override;
+  void pageStopped() override;
 
  private:
   SignInController(std::shared_ptr<EventLoop> loop, const std::string& url,
@@ -132,6 +134,8 @@ class SignInController : public Job,
   std::optional<Clock::time_point> autoLastStep_;  // none: no fill yet
   Clock::time_point autoDeadline_;
   bool finished_ = false;
+  bool pageGone_ = false;  // the window's page stopped and was not loaded again
+  std::string startUrl_;
 };
 
 }  // namespace brivok

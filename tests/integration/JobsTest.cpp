@@ -49,6 +49,9 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
       {"empty body", "@/render-empty.html", R"({"text":"","title":"Nothing here"})"},
       {"never settles", "@/render-restless.html", R"({"text~":"tick"})"},
       {"longer than 200000", "@/render-long.html", R"({"length":200000,"text!":"TAIL"})"},
+      {"lone surrogates", "@/render-surrogates.html", R"({"title":"a\uFFFDb","text":"x\uFFFDy"})"},
+      {"a pair at the cut, a 40 MB title", "@/render-split.html",
+       R"({"length":199999,"titleLength":200000})"},
       {"dialogs and windows on load", "@/render-alert.html",
        R"({"text":"after the dialogs, visible: visible, frames run"})"},
       {"a handed cookie",
@@ -71,9 +74,10 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
   std::vector<std::shared_ptr<PageRenderer>> renderers;
   std::vector<std::optional<std::optional<nlohmann::json>>> outcomes(std::size(cases));
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    renderers.push_back(PageRenderer::create(
-        pages, loop, withOrigin(cases[i].url), "", cases[i].cookies,
-        [&outcomes, i](std::optional<nlohmann::json> page) { outcomes[i] = std::move(page); }));
+    renderers.push_back(
+        PageRenderer::create(pages, loop, withOrigin(cases[i].url), "", cases[i].cookies,
+                             [&outcomes, i](const std::optional<nlohmann::json>& page,
+                                            const std::string&) { outcomes[i] = page; }));
   }
   const auto allDone = [&] {
     return std::all_of(outcomes.begin(), outcomes.end(),
@@ -96,6 +100,8 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
         EXPECT_EQ(text.find(value.get<std::string>()), std::string::npos) << value;
       } else if (key == "length") {
         EXPECT_EQ(text.size(), value.get<std::size_t>());
+      } else if (key == "titleLength") {
+        EXPECT_EQ(page->value("title", "").size(), value.get<std::size_t>());
       } else {
         EXPECT_EQ((*page)[key], value) << key;
       }
@@ -117,7 +123,7 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
     std::optional<std::optional<nlohmann::json>> outcome;
     auto renderer = PageRenderer::create(
         pages, loop, url, key, std::move(cookies),
-        [&](std::optional<nlohmann::json> page) { outcome = std::move(page); });
+        [&](const std::optional<nlohmann::json>& page, const std::string&) { outcome = page; });
     EXPECT_TRUE(spin([&] { return outcome.has_value(); }, 30));
     return outcome && *outcome ? **outcome : nlohmann::json{{"text", "(nothing)"}};
   };
@@ -125,6 +131,15 @@ TEST(Renderer, LocalPagesAsABrowserShowsThem) {
                                std::vector<Cookie> cookies = {}) {
     return renderPage(url, key, std::move(cookies)).value("text", "");
   };
+  // A page that takes memory without end, never yielding, is ended at its limit.
+  std::string hogError;
+  auto hog = PageRenderer::create(
+      pages, loop, o + "/render-hog.html", "", {},
+      [&](const std::optional<nlohmann::json>&, const std::string& e) { hogError = e; });
+  EXPECT_TRUE(spin([&] { return !hogError.empty(); }, 40));
+  EXPECT_EQ(hogError, kPageStoppedError);
+  hog.reset();
+
   for (const std::string key : {"", "clean"}) {
     SCOPED_TRACE(key);
     renderAlone(o + "/session-set.html", key);

@@ -79,8 +79,9 @@ TEST(Lifetimes, SignInWindowsAndJobsLetGoMidway) {
 
   // A job ended while its page loads, and one ended as its page finishes.
   for (double at : {0.3, 2.0}) {
-    auto renderer = PageRenderer::create(pages, loop, o + "/slow?s=2", "", {},
-                                         [](std::optional<nlohmann::json>) {});
+    auto renderer =
+        PageRenderer::create(pages, loop, o + "/slow?s=2", "", {},
+                             [](const std::optional<nlohmann::json>&, const std::string&) {});
     pause(at);
     renderer.reset();
   }

@@ -14,6 +14,8 @@
 #include "gtk/WebKitOffscreenPages.h"
 #include "gtk/WebKitSignInWindow.h"
 #include "gtk/WebKitTarvelView.h"
+#include "gtk/WebSandbox.h"
+#include "jobs/PageRenderer.h"
 #include "signin/SignInController.h"
 
 namespace brivok {
@@ -242,6 +244,95 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   // The status page never has the secondary site floating over it.
   delegate->showStatus(AppDelegate::kStoppedTitle, "gone");
   EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tarvel)));
+}
+
+// The web view of a never-shown page whose address holds `part`.
+WebKitWebView* offscreenView(const char* part) {
+  WebKitWebView* found = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* l = windows; l && !found; l = l->next) {
+    if (!GTK_IS_OFFSCREEN_WINDOW(l->data)) continue;
+    GtkWidget* view =
+        findWidget(GTK_WIDGET(l->data), [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); });
+    const char* uri = view ? webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view)) : nullptr;
+    if (uri && std::string(uri).find(part) != std::string::npos) found = WEBKIT_WEB_VIEW(view);
+  }
+  g_list_free(windows);
+  return found;
+}
+
+TEST_F(PageFixture, WebProcessesRunSandboxedAndOneThatGoesAwayEndsOrReloadsWhatItServed) {
+  load("/bridge.html");
+  const std::string o = sites.origin();
+  // A sign-in window, a page being read and a sign-in by itself, all at once.
+  send(R"({"action":"signin","id":"s","url":")" + o + R"(/login.html","title":"Crash"})");
+  WebKitWebView* signIn = nullptr;
+  ASSERT_TRUE(spin([&] { return (signIn = testing::webViewIn("Crash")) != nullptr; }, 10));
+  ASSERT_TRUE(waitForPage(signIn, o + "/login.html"));
+  WebKitOffscreenPages pages(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
+  std::optional<std::string> renderError, autoError;
+  auto renderer = PageRenderer::create(
+      pages, loop, o + "/render-restless.html", "", {},
+      [&](const std::optional<nlohmann::json>&, const std::string& e) { renderError = e; });
+  auto automatic = SignInController::create(pages, loop, o + "/login-verify.html", {"127.0.0.1"},
+                                            "crash", {"ann", "pw", "login"});
+  automatic->onFinish = [&](const std::optional<nlohmann::json>&, const std::string& e) {
+    autoError = e;
+  };
+  ASSERT_TRUE(spin([&] { return offscreenView("restless") && offscreenView("verify"); }, 10));
+  testing::pause(1.0);
+
+  // Each kind of page runs in a mount namespace of its own, where the user's files are not.
+  if (webSandboxAvailable()) {
+    const std::string marker =
+        std::string(g_get_home_dir()) + "/.brivok-test-" + std::to_string(getpid());
+    testing::writeFile(marker, "private");
+    const auto processes = testing::webProcesses();
+    EXPECT_GE(processes.size(), 4u);
+    for (const pid_t pid : processes) {
+      EXPECT_NE(testing::mountNamespace(pid), testing::mountNamespace(getpid())) << pid;
+      EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(pid) + "/root" + marker))
+          << pid;
+    }
+    std::filesystem::remove(marker);
+  }
+  // A job whose page goes away ends at once, and says why.
+  webkit_web_view_terminate_web_process(offscreenView("restless"));
+  ASSERT_TRUE(spin([&] { return renderError.has_value(); }, 5));
+  EXPECT_EQ(*renderError, kPageStoppedError);
+  webkit_web_view_terminate_web_process(offscreenView("verify"));
+  ASSERT_TRUE(spin([&] { return autoError.has_value(); }, 5));
+  EXPECT_EQ(*autoError, kPageStoppedError);
+
+  // The sign-in window says so, and hands over nothing until its page is loaded again.
+  evaluate(view->view(), "window.answers = []; window.brivokSignedIn = (a) => answers.push(a); 1");
+  webkit_web_view_terminate_web_process(signIn);
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(signIn));
+  GtkWidget* bar = findWidget(top, [](GtkWidget* w) { return GTK_IS_INFO_BAR(w); });
+  GtkWidget* done = findWidget(top, [](GtkWidget* w) {
+    return GTK_IS_BUTTON(w) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), "I'm signed in") == 0;
+  });
+  ASSERT_TRUE(bar && done);
+  ASSERT_TRUE(spin([&] { return gtk_widget_get_visible(bar); }, 5));
+  EXPECT_FALSE(gtk_widget_get_sensitive(done));
+  delegate->signIns().at("s")->finishSignIn();
+  testing::pause(0.5);
+  EXPECT_EQ(evaluate(view->view(), "answers.length"), "0");
+  gtk_info_bar_response(GTK_INFO_BAR(bar), GTK_RESPONSE_OK);
+  ASSERT_TRUE(waitForPage(signIn, o + "/login.html"));
+  EXPECT_FALSE(gtk_widget_get_visible(bar));
+  EXPECT_TRUE(gtk_widget_get_sensitive(done));
+  gtk_button_clicked(GTK_BUTTON(done));
+  ASSERT_TRUE(spin([&] { return evaluate(view->view(), "answers.length") == "1"; }, 5));
+
+  // The main view's page comes back by itself.
+  webkit_web_view_terminate_web_process(view->view());
+  ASSERT_TRUE(spin(
+      [&] {
+        return webkit_web_view_get_uri(view->view()) == o + "/" &&
+               !webkit_web_view_is_loading(view->view());
+      },
+      10));
 }
 
 // Picks `paths` in the system chooser the path picker opens from its `button`.

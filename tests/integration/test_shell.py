@@ -18,6 +18,7 @@ import unittest
 import urllib.parse
 
 BINARY = None
+WRAPPER = None  # runs a command where no process may make namespaces
 FAKE_BACKEND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_backend", "brivok_cli")
 
 
@@ -90,13 +91,33 @@ class Shell:
         with open(self.settings_path, "w") as f:
             f.write(value if isinstance(value, str) else json.dumps(value))
 
-    def start(self, fresh_log=True):
+    def start(self, fresh_log=True, wrapper=(), stderr=subprocess.DEVNULL):
         # A report left by an earlier run in this home must not be taken for this run's.
         if fresh_log and os.path.exists(self.log_path):
             os.unlink(self.log_path)
-        self.proc = subprocess.Popen([self.binary], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen([*wrapper, self.binary], env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=stderr)
         return self
+
+    def web_processes(self):
+        """The shell's web processes (the sandbox puts a launcher in between)."""
+        parents = {p[0]: p[2] for p in processes()}
+        out = []
+        for pid in parents:
+            if read("/proc/%d/comm" % pid).strip() != "WebKitWebProces":
+                continue
+            up = parents.get(pid)
+            for _ in range(8):
+                if up in (None, 0, 1, self.proc.pid):
+                    break
+                up = parents.get(up)
+            if up == self.proc.pid:
+                out.append(pid)
+        return out
+
+    def page_reports(self):
+        return [l for l in self.log().splitlines() if l.startswith("page: ")]
 
     def backends(self):
         """Backend processes started by any run of the shell in this home."""
@@ -319,6 +340,45 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(settings["BrivokWebPrefs"], {"ui.theme": "dark", "n": "1"})
         self.assertEqual((settings["BrivokMain"]["width"], settings["BrivokMain"]["height"]), (900, 640))
 
+    def test_a_page_whose_web_process_is_killed_comes_back_but_never_in_a_loop(self):
+        shell = self.shell().start()
+        shell.page_report()
+        mount = os.readlink("/proc/%d/ns/mnt" % shell.proc.pid)
+
+        def kill_pages():
+            pages = wait_for(shell.web_processes, 10)
+            self.assertTrue(pages)
+            for pid in pages:
+                os.kill(pid, signal.SIGKILL)
+        # In the engine's sandbox wherever the machine allows it, as this one does.
+        sandbox = subprocess.run(["bwrap", "--unshare-pid", "--unshare-net", "--ro-bind", "/", "/",
+                                  "--proc", "/proc", "--dev", "/dev", "true"],
+                                 stderr=subprocess.DEVNULL).returncode == 0
+        pages = wait_for(shell.web_processes, 10)
+        self.assertEqual([os.readlink("/proc/%d/ns/mnt" % p) == mount for p in pages],
+                         [not sandbox] * len(pages))
+        kill_pages()
+        self.assertTrue(wait_for(lambda: len(shell.page_reports()) == 2, 20), shell.log())
+        kill_pages()  # again within a minute: the status page says so, the user reloads
+        time.sleep(3)
+        self.assertEqual(len(shell.page_reports()), 2)
+        self.assertEqual(shell.action("reload"), 0)
+        self.assertTrue(wait_for(lambda: len(shell.page_reports()) == 3, 20), shell.log())
+        self.assertEqual(shell.stop(), 0)
+
+    def test_where_no_sandbox_can_start_the_shell_runs_and_says_so_once(self):
+        shell = self.shell()
+        errors = os.path.join(self.root, "stderr.txt")
+        with open(errors, "w") as err:
+            shell.start(wrapper=(WRAPPER, "--no-namespaces"), stderr=err)
+        self.assertEqual(shell.page_report(), "page: native=true prefs={}")
+        mount = os.readlink("/proc/%d/ns/mnt" % shell.proc.pid)
+        pages = wait_for(shell.web_processes, 10)
+        self.assertTrue(pages)
+        self.assertTrue(all(os.readlink("/proc/%d/ns/mnt" % p) == mount for p in pages))
+        self.assertEqual(shell.stop(), 0)
+        self.assertEqual(read(errors).count("without the web engine's sandbox"), 1, read(errors))
+
     def test_a_job_queued_at_the_backend_is_run_and_reported(self):
         shell = self.shell().start()
         shell.page_report()
@@ -389,4 +449,5 @@ class ShellTest(unittest.TestCase):
 
 if __name__ == "__main__":
     BINARY = os.path.abspath(sys.argv.pop(1))
+    WRAPPER = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -87,6 +87,10 @@ class FakePage : public WebPage {
     loading = false;
     if (auto e = events.lock()) e->loadFailed(cancelled);
   }
+  // Its web process goes away.
+  void stop() {
+    if (auto e = events.lock()) e->pageStopped();
+  }
 
   std::weak_ptr<Events> events;
   std::vector<std::string> loads;
@@ -116,6 +120,7 @@ class FakeSignInWindow : public SignInWindow {
   }
   void removeLoginChannel() override { channelRemoved = true; }
   void closePopups() override { ++popupsClosed; }
+  void showStopped(bool stopped) override { showsStopped = stopped; }
 
   std::shared_ptr<Events> events() const { return options.events.lock(); }
 
@@ -126,6 +131,7 @@ class FakeSignInWindow : public SignInWindow {
   bool remember = true;
   bool channelRemoved = false;
   int popupsClosed = 0;
+  bool showsStopped = false;
   std::string address;
   bool secure = false;
 };

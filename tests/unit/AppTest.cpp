@@ -69,6 +69,8 @@ class FakeView : public MainWebView {
     events.push_back("call " + document + " " + callback + " " + json);
   }
   void reload() override { events.push_back("reload"); }
+  void setOnStopped(std::function<void()> handler) override { stopped = std::move(handler); }
+  std::function<void()> stopped;
 
   std::vector<std::string> events;
   std::string lastHtml, script;
@@ -385,6 +387,62 @@ TEST_F(DelegateFixture, ReadyLoadsGivesUpASlowLoadAndAnExitReplacesThePage) {
   backend->onExit("late");
   backend->onReady("http://127.0.0.1:1/");
   EXPECT_TRUE(view->events.empty());
+}
+
+class FakeTarvel : public TarvelView {
+ public:
+  void loadUrl(const std::string& url) override { loads.push_back(url); }
+  bool isLoading() const override { return false; }
+  void stopLoading() override {}
+  void setOnStopped(std::function<void()> handler) override { stopped = std::move(handler); }
+  void place(double, double, double, double) override {}
+  void setHidden(bool h) override { hidden = h; }
+  std::vector<std::string> loads;
+  std::function<void()> stopped;
+  bool hidden = true;
+};
+
+TEST_F(DelegateFixture, AViewWhoseWebProcessWentAwayComesBackButNeverInALoop) {
+  auto tarvel = std::make_shared<FakeTarvel>();
+  AppDelegate::Parts parts{loop, store, view, window, opener, nullptr, signIns};
+  parts.makeTarvelView = [tarvel] { return tarvel; };
+  auto delegate = make();
+  delegate->didFinishLaunching();
+  view->stopped();  // while starting: the status page again, as it was
+  EXPECT_EQ(view->events.back(), "html");
+  EXPECT_NE(view->lastHtml.find(AppDelegate::kStartingTitle), std::string::npos);
+
+  delegate = ready(std::move(parts));
+  const std::string home = std::string(kHome) + "/ui/";
+  view->stopped();
+  EXPECT_EQ(view->events, std::vector<std::string>{"load " + home});
+  loop->advance(std::chrono::seconds(59));
+  view->stopped();  // again within a minute: the user decides
+  EXPECT_EQ(view->events.back(), "html");
+  EXPECT_NE(view->lastHtml.find(AppDelegate::kPageStoppedDetail), std::string::npos);
+  view->stopped();
+  EXPECT_EQ(view->events.back(), "html");
+  delegate->reload();
+  EXPECT_EQ(view->events.back(), "load " + home);
+  loop->advance(std::chrono::seconds(61));
+  view->stopped();
+  EXPECT_EQ(view->events.back(), "load " + home);
+
+  // The secondary site comes back at once when shown, else when next shown.
+  const std::string show = R"({"action":"tarvel","visible":true,"rect":[0,0,10,10]})";
+  const std::string hide = R"({"action":"tarvel","visible":false})";
+  delegate->receiveScriptMessage({show, kHome, "d"});
+  ASSERT_EQ(tarvel->loads.size(), 1u);
+  tarvel->stopped();
+  EXPECT_EQ(tarvel->loads.size(), 2u);
+  delegate->receiveScriptMessage({hide, kHome, "d"});
+  tarvel->stopped();
+  EXPECT_EQ(tarvel->loads.size(), 2u);
+  delegate->receiveScriptMessage({show, kHome, "d"});
+  EXPECT_EQ(tarvel->loads.size(), 3u);
+  EXPECT_FALSE(tarvel->hidden);
+  delegate->receiveScriptMessage({show, kHome, "d"});
+  EXPECT_EQ(tarvel->loads.size(), 3u);
 }
 
 struct SignInDelegateTest : DelegateFixture {

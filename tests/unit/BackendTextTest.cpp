@@ -56,6 +56,12 @@ TEST(UrlParsing, StrictAbsoluteAddresses) {
                           "http://a b/", "http://x:99999/", "://x"}) {
     EXPECT_FALSE(Url::parse(bad)) << bad;
   }
+  // As browsers take them: characters an address may not hold are encoded after the host, not
+  // in it.
+  EXPECT_EQ(Url::parse("https://a.example/p{1}?q={x}|y^`&z=\"<>\"#f|")->text,
+            "https://a.example/p%7B1%7D?q=%7Bx%7D%7Cy%5E%60&z=%22%3C%3E%22#f%7C");
+  EXPECT_EQ(Url::parse("http://127.0.0.1:8/caf\xC3\xA9")->text, "http://127.0.0.1:8/caf%C3%A9");
+  EXPECT_FALSE(Url::parse("https://a{b}.example/"));
   // Credentials never leave in an address the shell reports.
   const struct {
     const char* url;

@@ -144,6 +144,7 @@ TEST(PageRenderer, Timetable) {
     double endsAt;
     bool delivers;
     int answerEvery = 1;  // length probes are answered every n-th 50 ms step only
+    double stopsAt = -1;  // its web process goes away; < 0 never
   };
   const Case cases[] = {
       {"static page", 1.0, [](double, bool) { return 100; }, true, -1, false, 3.0, true},
@@ -161,6 +162,8 @@ TEST(PageRenderer, Timetable) {
       {"probes fail: length 0", 1.0, [](double, bool) { return -2; }, true, -1, false, 30.0, true},
       {"answers come late and unevenly", 1.0, [](double, bool) { return 100; }, true, -1, false,
        3.0, true, 4},
+      {"its web process goes away", 1.0, [](double, bool) { return 100; }, true, -1, false, 2.0,
+       false, 1, 2.0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,12 +171,15 @@ TEST(PageRenderer, Timetable) {
     testing::FakeOffscreenPages pages;
     const auto start = loop->now();
     std::optional<std::optional<nlohmann::json>> outcome;
+    std::string error;
     double endedAt = -1;
     int deliveries = 0;
     auto renderer = PageRenderer::create(
-        pages, loop, "https://a.example/", "", {}, [&](std::optional<nlohmann::json> page) {
+        pages, loop, "https://a.example/", "", {},
+        [&](const std::optional<nlohmann::json>& page, const std::string& why) {
           ++deliveries;
           outcome = page;
+          error = why;
           endedAt = std::chrono::duration<double>(loop->now() - start).count();
         });
     auto& page = *pages.offscreen.back().second;
@@ -186,11 +192,12 @@ TEST(PageRenderer, Timetable) {
     for (int step = 0; step < 1200 && !outcome; ++step) {
       const double t = seconds();
       if (c.failsAt >= 0 && t >= c.failsAt && t < c.failsAt + 0.05) page.fail(c.cancelled);
+      if (c.stopsAt >= 0 && t >= c.stopsAt && t < c.stopsAt + 0.05) page.stop();
       scrolls += page.answer(std::nullopt, "scrollTo");
       scrolled = scrolls > 0;
       const double n = c.length(t, scrolled);
       if (n != -1 && step % c.answerEvery == 0)
-        page.answer(n == -2 ? std::nullopt : std::optional<nlohmann::json>(n), "length");
+        page.answer(n == -2 ? std::nullopt : std::optional<nlohmann::json>(n), "innerText.length");
       if (c.extractionAnswers) {
         page.answer(nlohmann::json(R"({"title":"T","url":"https://a.example/","text":"x"})"),
                     "JSON.stringify");
@@ -199,6 +206,7 @@ TEST(PageRenderer, Timetable) {
     }
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->has_value(), c.delivers);
+    EXPECT_EQ(error, c.delivers ? "" : c.stopsAt >= 0 ? kPageStoppedError : kPageNotLoadedError);
     EXPECT_NEAR(endedAt, c.endsAt, 0.06);
     EXPECT_LE(scrolls, 1);
     EXPECT_EQ(page.loads, std::vector<std::string>{"https://a.example/"});

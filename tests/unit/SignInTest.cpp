@@ -145,6 +145,30 @@ TEST_F(ControllerTest, ResultFiltersCookiesAndFollowsTheCheckbox) {
   EXPECT_FALSE(endings.back().first->contains("login"));
 }
 
+TEST_F(ControllerTest, APageWhoseWebProcessWentAwayIsNeverASignIn) {
+  // In a window: said so, "I'm signed in" answers nothing until the page is loaded again.
+  auto c = make();
+  page().currentUrl = "https://login.example.com/step2";
+  page().stop();
+  EXPECT_TRUE(window().showsStopped);
+  c->finishPressed();
+  EXPECT_TRUE(page().cookies->pendingReads.empty());
+  EXPECT_TRUE(endings.empty());
+  window().events()->reloadPressed();
+  EXPECT_FALSE(window().showsStopped);
+  EXPECT_EQ(page().loads.back(), "https://login.example.com/step2");
+  c->finishPressed();
+  page().cookies->deliverCookies({});
+  ASSERT_EQ(endings.size(), 1u);
+  EXPECT_TRUE(endings[0].first);
+  // By itself: the job ends at once.
+  auto automatic = make(SignInController::AutoLogin{"u", "p", "login"});
+  pages.offscreen.back().second->stop();
+  ASSERT_EQ(endings.size(), 2u);
+  EXPECT_EQ(endings[1],
+            std::make_pair(std::optional<nlohmann::json>(), std::string(kPageStoppedError)));
+}
+
 TEST_F(ControllerTest, EndsExactlyOnceAndTheCallbackMayDropTheOwner) {
   // Pressed twice: one read answers, the second finds the sign-in ended.
   auto c = make();
