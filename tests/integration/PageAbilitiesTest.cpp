@@ -75,6 +75,13 @@ struct PageFixture : ::testing::Test {
     delegate = AppDelegate::create(std::move(parts));
     delegate->didFinishLaunching();
     backend->onReady(sites.origin() + "/");
+    // The backend's start page first, so that no test's own load races it.
+    ASSERT_TRUE(spin(
+        [&] {
+          return webkit_web_view_get_uri(view->view()) == sites.origin() + "/" &&
+                 !webkit_web_view_is_loading(view->view());
+        },
+        20));
   }
   // Posts `json` on the "brivok" channel from the page on screen, as its scripts would.
   void send(const std::string& json) {
