@@ -21,7 +21,7 @@ void AppDelegate::reload() {
   // the backend has an address, the page on screen is simply loaded again.
   if (!startUrl_.empty()) {
     statusHtml_.clear();
-    loadWithLimit(*parts_.webView, startUrl_, loadLimit_);
+    parts_.webView->loadUrl(startUrl_);
   } else {
     parts_.webView->reload();
   }
@@ -85,8 +85,6 @@ void AppDelegate::didFinishLaunching() {
 }
 
 void AppDelegate::willTerminate() {
-  loadLimit_.cancel();
-  tarvelLoadLimit_.cancel();
   if (parts_.backend) parts_.backend->stop();
 }
 
@@ -95,23 +93,13 @@ void AppDelegate::backendReady(const std::string& url) {
   homeOrigins_ = homeOrigins(url);
   parts_.webView->setHomeOrigins(homeOrigins_);
   statusHtml_.clear();
-  loadWithLimit(*parts_.webView, url, loadLimit_);
+  parts_.webView->loadUrl(url);
   // The only place the native job loop is started.
   pollNativeJobs();
 }
 
-void AppDelegate::loadWithLimit(PageLoader& view, const std::string& url, Timer& limit) {
-  view.loadUrl(url);
-  // The view belongs to this delegate, and the timer ends with it.
-  std::weak_ptr<AppDelegate> weak = weak_from_this();
-  limit = Timer::after(parts_.loop, kPageLoadLimit, [weak, &view] {
-    if (weak.lock() && view.isLoading()) view.stopLoading();
-  });
-}
-
 void AppDelegate::backendExited(const std::string& message) {
-  // The status page replaces whatever is loading; the page-load limit no longer applies.
-  loadLimit_.cancel();
+  // The status page replaces whatever is loading.
   showStatus(kStoppedTitle, message);
 }
 
@@ -136,7 +124,7 @@ void AppDelegate::mainPageStopped() {
     showStatus(kPageStoppedTitle, kPageStoppedDetail);
     return;
   }
-  loadWithLimit(*parts_.webView, startUrl_, loadLimit_);
+  parts_.webView->loadUrl(startUrl_);
 }
 
 void AppDelegate::setTarvelShown(bool shown) {
@@ -247,7 +235,7 @@ void AppDelegate::showTarvel(bool visible, const std::vector<double>& cssRect, b
 }
 
 void AppDelegate::loadTarvel() {
-  loadWithLimit(*tarvelView_, parts_.tarvelUrl, tarvelLoadLimit_);
+  tarvelView_->loadUrl(parts_.tarvelUrl);
 }
 
 void AppDelegate::pickPaths(const std::string& document) {

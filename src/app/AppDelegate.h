@@ -107,15 +107,12 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void mainPageStopped();
   // Hands a file address to the desktop, and says so when no application took it.
   void openOrSay(const std::string& url, const std::string& message, const std::string& detail);
-  // Loads `url` in `view` and gives the load up if it still runs after the page-load limit.
-  void loadWithLimit(PageLoader& view, const std::string& url, Timer& limit);
 
   Parts parts_;
   std::string startUrl_;    // the backend's address, once it announced it
   std::string statusHtml_;  // the status page, while it is what the main view shows
   std::optional<Clock::time_point> lastPageStop_;
   std::vector<std::string> homeOrigins_;  // the origins of its page; none until then
-  Timer loadLimit_;
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;
   std::map<std::string, std::vector<std::string>> signInAskers_;  // documents, by request id
   bool choosingPaths_ = false;
@@ -123,7 +120,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   std::shared_ptr<TarvelView> tarvelView_;  // made once, then only hidden and shown
   bool tarvelShown_ = false;
   bool tarvelStale_ = false;  // its page stopped while it was hidden
-  Timer tarvelLoadLimit_;
 };
 
 }  // namespace brivok

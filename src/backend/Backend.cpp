@@ -30,6 +30,8 @@ namespace {
 constexpr auto kStopGrace = std::chrono::milliseconds(5000);
 // How long a stop waits for the output still in the pipe to reach the log.
 constexpr auto kLogSettle = std::chrono::milliseconds(500);
+// How long the stop waits to collect the backend once it is killed.
+constexpr auto kReapLimit = std::chrono::milliseconds(1000);
 constexpr auto kExitPollInterval = std::chrono::milliseconds(200);
 
 bool isExecutableFile(const std::string& path) {
@@ -249,7 +251,14 @@ void Backend::stop() {
     }
   }
   kill(-child, SIGKILL);  // whatever else is left of its group
-  if (!ended) reap(child);
+  // Collected when it is gone; one held in the kernel past a second is left behind rather
+  // than holding the shell's quit.
+  const auto reapDeadline = std::chrono::steady_clock::now() + kReapLimit;
+  while (!ended && std::chrono::steady_clock::now() < reapDeadline) {
+    const pid_t waited = waitpid(child, nullptr, WNOHANG);
+    ended = waited == child || (waited < 0 && errno != EINTR);
+    if (!ended) usleep(5000);
+  }
   killDescendants(token_);
   if (pidfd >= 0) close(pidfd);
   // Its last words reach the log before the shell may end.

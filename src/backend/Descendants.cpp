@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,30 @@ bool inExec(pid_t pid) {
 
 enum class Carries { Token, Not, Unknown };
 
+// A process held by a pidfd where the kernel has them; by its number where it has not.
+class ProcessHandle {
+ public:
+  explicit ProcessHandle(pid_t pid)
+      : pid_(pid), fd_(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))), why_(errno) {}
+  ~ProcessHandle() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+  void kill() const {
+    if (fd_ >= 0) {
+      syscall(SYS_pidfd_send_signal, fd_, SIGKILL, nullptr, 0);
+    } else if (why_ != ESRCH) {
+      ::kill(pid_, SIGKILL);  // a kernel without pidfds: by number, as before them
+    }
+  }
+
+ private:
+  pid_t pid_;
+  int fd_;
+  int why_;  // why there is no pidfd
+};
+
 // The environment as the process shows it; nothing when it may not be read.
 std::optional<std::string> readEnviron(const std::string& dir) {
   const int fd = open((dir + "/environ").c_str(), O_RDONLY | O_CLOEXEC);
@@ -122,8 +147,13 @@ void killDescendants(const std::string& token) {
       const std::string dir = std::string("/proc/") + entry->d_name;
       struct stat st {};
       if (stat(dir.c_str(), &st) != 0 || st.st_uid != uid) continue;
+      // A handle first, the environment after: should the number be set free and taken again
+      // meanwhile, the handle still names the process whose environment was read, or one
+      // that is gone, never a stranger.
+      ProcessHandle handle(static_cast<pid_t>(pid));
       switch (carriesToken(dir, static_cast<pid_t>(pid), marker)) {
         case Carries::Token:
+          handle.kill();
           found.push_back(static_cast<pid_t>(pid));
           break;
         case Carries::Unknown:
@@ -140,20 +170,18 @@ void killDescendants(const std::string& token) {
       continue;
     }
     ++rounds;
-    for (const pid_t pid : found) kill(pid, SIGKILL);
-    // Those that came back to the shell are its children now: collect them.
-    for (const pid_t pid : found) {
-      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
     killed.insert(killed.end(), found.begin(), found.end());
   }
   // A killed process stops showing its environment while it is still exiting; return only
-  // when it is gone, so nothing of the backend's outlives the stop. Bounded: one stuck in
-  // the kernel must not hold the shell's quit.
+  // when it is gone (those that came back to the shell are its children now, and are
+  // collected), so nothing of the backend's outlives the stop. Bounded: one stuck in the
+  // kernel must not hold the shell's quit.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (const pid_t pid : killed) {
-    while (stillRuns(pid) && std::chrono::steady_clock::now() < deadline) usleep(2000);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(pid, nullptr, WNOHANG) == pid || !stillRuns(pid)) break;
+      usleep(2000);
+    }
   }
 }
 

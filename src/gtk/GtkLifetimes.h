@@ -58,14 +58,36 @@ class Connections {
 };
 
 // Destroys a window once the loop is idle: it may be let go from inside one of its own
-// widgets' signals.
+// widgets' signals. The window is held until then, and one destroyed meanwhile (its close
+// button, its application's end) is left as it is.
 inline void destroyWhenIdle(GtkWidget* window) {
-  g_idle_add(
+  struct Pending {
+    GtkWidget* window;
+    gulong watch;
+    bool destroyed = false;
+  };
+  auto* pending = new Pending{GTK_WIDGET(g_object_ref(window)), 0};
+  pending->watch = g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                                      static_cast<Pending*>(data)->destroyed = true;
+                                    }),
+                                    pending);
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
       +[](gpointer data) -> gboolean {
-        gtk_widget_destroy(GTK_WIDGET(data));
+        auto* p = static_cast<Pending*>(data);
+        if (!p->destroyed) gtk_widget_destroy(p->window);
         return G_SOURCE_REMOVE;
       },
-      window);
+      pending,
+      +[](gpointer data) {
+        auto* p = static_cast<Pending*>(data);
+        // A destroyed window has dropped its handlers already.
+        if (g_signal_handler_is_connected(p->window, p->watch)) {
+          g_signal_handler_disconnect(p->window, p->watch);
+        }
+        g_object_unref(p->window);
+        delete p;
+      });
 }
 
 }  // namespace brivok

@@ -1,5 +1,6 @@
 #include "gtk/SoupHttpClient.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace brivok {
@@ -14,6 +15,7 @@ struct SoupHttpClient::Exchange {
   guint timeout = 0;
   std::size_t limit = 0;
   Reply reply;
+  SoupHttpClient* owner = nullptr;  // while its failure waits to be told
 
   ~Exchange() {
     g_clear_handle_id(&timeout, g_source_remove);
@@ -40,6 +42,10 @@ SoupHttpClient::SoupHttpClient()
 }
 
 SoupHttpClient::~SoupHttpClient() {
+  for (auto& [exchange, source] : failing_) {
+    g_source_remove(source);
+    delete exchange;
+  }
   g_cancellable_cancel(cancellable_);
   soup_session_abort(session_);
   g_object_unref(cancellable_);
@@ -53,12 +59,18 @@ void SoupHttpClient::send(const Request& request, std::function<void(Reply)> don
   exchange->message = soup_message_new(request.method.c_str(), request.url.c_str());
   if (!exchange->message) {
     // Not an address libsoup takes: a failure, reported later like every other.
-    g_idle_add(
+    exchange->owner = this;
+    const guint source = g_idle_add(
         +[](gpointer data) -> gboolean {
-          Exchange::end(static_cast<Exchange*>(data), false);
+          auto* e = static_cast<Exchange*>(data);
+          auto& failing = e->owner->failing_;
+          failing.erase(std::find_if(failing.begin(), failing.end(),
+                                     [e](const auto& f) { return f.first == e; }));
+          Exchange::end(e, false);
           return G_SOURCE_REMOVE;
         },
         exchange);
+    failing_.emplace_back(exchange, source);
     return;
   }
   SoupMessageHeaders* headers = soup_message_get_request_headers(exchange->message);

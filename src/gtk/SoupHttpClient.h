@@ -2,6 +2,9 @@
 
 #include <libsoup/soup.h>
 
+#include <utility>
+#include <vector>
+
 #include "platform/HttpClient.h"
 
 namespace brivok {
@@ -24,6 +27,9 @@ class SoupHttpClient : public HttpClient {
   static void read(GObject* source, GAsyncResult* result, gpointer exchange);
 
   SoupSession* session_;
+  // Exchanges that failed before they began, whose failure is told from the loop; let go
+  // with the client.
+  std::vector<std::pair<Exchange*, guint>> failing_;
   GCancellable* cancellable_;  // cancelled at teardown: no reply reaches a gone client
 };
 

@@ -26,6 +26,7 @@ WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_,
                                        "user-content-manager", content_, nullptr));
   g_object_ref_sink(view_);
+  limit_ = std::make_unique<LoadLimit>(view_);
   connections_.add(
       view_, "web-process-terminated",
       G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
@@ -45,6 +46,8 @@ WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage
 
 WebKitMainView::~WebKitMainView() {
   connections_.clear();
+  governor_->openOutside = nullptr;  // the view may outlive this object
+  limit_.reset();
   g_signal_handlers_disconnect_by_data(view_, governor_);
   if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(view_))) {
     gtk_container_remove(GTK_CONTAINER(parent), GTK_WIDGET(view_));
@@ -116,10 +119,12 @@ void WebKitMainView::outsideMessage(WebKitUserContentManager*, WebKitJavascriptR
 }
 
 void WebKitMainView::loadUrl(const std::string& url) {
+  limit_->start();
   webkit_web_view_load_uri(view_, url.c_str());
 }
 
 void WebKitMainView::loadHtml(const std::string& html) {
+  limit_->stop();  // the shell's own page replaces whatever was loading
   webkit_web_view_load_html(view_, html.c_str(), nullptr);
 }
 

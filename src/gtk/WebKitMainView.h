@@ -3,9 +3,11 @@
 #include <webkit2/webkit2.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "gtk/GtkLifetimes.h"
+#include "gtk/LoadLimit.h"
 #include "gtk/PagePolicy.h"
 #include "platform/MainWebView.h"
 
@@ -58,6 +60,7 @@ class WebKitMainView : public MainWebView {
   WebKitUserContentManager* content_ = nullptr;
   Connections connections_;
   WebKitWebView* view_ = nullptr;
+  std::unique_ptr<LoadLimit> limit_;
   ViewGovernor* governor_ = nullptr;  // (the view's) the navigation and dialog handlers' data
   std::string pageScript_;
   std::vector<std::string> homeOrigins_;

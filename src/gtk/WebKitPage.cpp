@@ -8,7 +8,10 @@
 namespace brivok {
 
 WebKitPage::WebKitPage(WebKitWebView* view, std::shared_ptr<WebsiteStore> store, GtkWidget* host)
-    : view_(WEBKIT_WEB_VIEW(g_object_ref(view))), store_(std::move(store)), host_(host) {
+    : view_(WEBKIT_WEB_VIEW(g_object_ref(view))),
+      store_(std::move(store)),
+      host_(host),
+      limit_(view_) {
   connections_.add(view_, "load-changed", G_CALLBACK(loadChanged), this);
   connections_.add(view_, "load-failed", G_CALLBACK(loadFailed), this);
   connections_.add(view_, "web-process-terminated", G_CALLBACK(processGone), this);
@@ -17,13 +20,14 @@ WebKitPage::WebKitPage(WebKitWebView* view, std::shared_ptr<WebsiteStore> store,
 void WebKitPage::processGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto* self = static_cast<WebKitPage*>(data);
   if (self->closed_) return;  // its own end
-  self->stopLimit();
+  self->limit_.stop();
   self->awaitingWeb_ = false;
   if (auto events = self->events_.lock()) events->pageStopped();
 }
 
 WebKitPage::~WebKitPage() {
-  stopLimit();
+  limit_.stop();
+  g_clear_handle_id(&answering_, g_source_remove);
   connections_.clear();
   if (host_) {
     if (!closed_) {
@@ -37,20 +41,7 @@ WebKitPage::~WebKitPage() {
 
 void WebKitPage::load(const std::string& url) {
   awaitingWeb_ = isWebAddress(url);
-  gaveUp_ = false;
-  stopLimit();
-  limit_ = g_timeout_add_seconds(
-      static_cast<guint>(kPageLoadLimit.count()),
-      +[](gpointer data) -> gboolean {
-        auto* self = static_cast<WebKitPage*>(data);
-        self->limit_ = 0;
-        if (webkit_web_view_is_loading(self->view_)) {
-          self->gaveUp_ = true;
-          webkit_web_view_stop_loading(self->view_);
-        }
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  limit_.start();
   // Credentials written in the address serve this load alone: they go with its request (and
   // the engine's redirects of it within the same origin) as HTTP Basic, so the store that
   // later pages of the key share never learns them.
@@ -72,12 +63,8 @@ void WebKitPage::load(const std::string& url) {
   g_object_unref(request);
 }
 
-void WebKitPage::stopLimit() {
-  g_clear_handle_id(&limit_, g_source_remove);
-}
-
 void WebKitPage::fail(bool cancelled) {
-  stopLimit();
+  limit_.stop();
   awaitingWeb_ = false;
   if (auto events = events_.lock()) events->loadFailed(cancelled);
 }
@@ -97,7 +84,7 @@ void WebKitPage::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
     }
     if (auto events = self->events_.lock()) events->loadCommitted(url);
   } else if (event == WEBKIT_LOAD_FINISHED) {
-    self->stopLimit();
+    self->limit_.stop();
     if (auto events = self->events_.lock()) events->loadFinished();
   }
 }
@@ -107,7 +94,7 @@ gboolean WebKitPage::loadFailed(WebKitWebView*, WebKitLoadEvent, const char*, GE
   auto* self = static_cast<WebKitPage*>(data);
   const bool cancelled =
       g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) &&
-      !self->gaveUp_;
+      !self->limit_.gaveUp();
   self->fail(cancelled);
   return FALSE;
 }
@@ -116,14 +103,17 @@ void WebKitPage::evaluate(const std::string& script, ScriptDone done) {
   if (closed_) {
     // A closed page answers nothing, but still answers later, as a live one would.
     if (done) {
-      g_idle_add_full(
-          G_PRIORITY_DEFAULT,
-          +[](gpointer data) -> gboolean {
-            (*static_cast<ScriptDone*>(data))(std::nullopt);
-            return G_SOURCE_REMOVE;
-          },
-          new ScriptDone(std::move(done)),
-          +[](gpointer data) { delete static_cast<ScriptDone*>(data); });
+      unanswered_.push_back(std::move(done));
+      if (!answering_) {
+        answering_ = g_idle_add(
+            +[](gpointer data) -> gboolean {
+              auto* self = static_cast<WebKitPage*>(data);
+              self->answering_ = 0;
+              for (auto& answer : std::exchange(self->unanswered_, {})) answer(std::nullopt);
+              return G_SOURCE_REMOVE;
+            },
+            this);
+      }
     }
     return;
   }
@@ -173,7 +163,7 @@ bool WebKitPage::isLoading() const {
 void WebKitPage::close() {
   if (closed_) return;
   closed_ = true;
-  stopLimit();
+  limit_.stop();
   events_.reset();
   webkit_web_view_stop_loading(view_);
   // Also ends a script that never yields: its pending evaluations fail at once.

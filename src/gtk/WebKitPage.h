@@ -5,8 +5,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gtk/GtkLifetimes.h"
+#include "gtk/LoadLimit.h"
 #include "platform/WebPage.h"
 #include "platform/WebsiteStore.h"
 
@@ -40,17 +42,17 @@ class WebKitPage : public WebPage {
   static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, const char*, GError* error,
                              gpointer self);
   static void processGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
-  void stopLimit();
   void fail(bool cancelled);
 
   WebKitWebView* view_;  // (a reference held)
   std::shared_ptr<WebsiteStore> store_;
   std::weak_ptr<Events> events_;
-  guint limit_ = 0;           // the page-load limit's source
+  guint answering_ = 0;  // tells a closed page's scripts that nothing came of them
+  std::vector<ScriptDone> unanswered_;
   bool awaitingWeb_ = false;  // an http(s) load waits for its first commit
-  bool gaveUp_ = false;       // the limit stopped the load: its cancellation is a failure
   bool closed_ = false;
   GtkWidget* host_;  // (owned) the never-shown window, for pages that are never shown
+  LoadLimit limit_;
   Connections connections_;
 };
 

@@ -152,14 +152,15 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
   // page leaves alone (the engine hands unhandled keys back to the window) or one typed on
   // the bar presses "I'm signed in", the window's default button.
   gtk_window_set_default(GTK_WINDOW(window_), done);
-  g_signal_connect(remember_, "key-press-event",
-                   G_CALLBACK(+[](GtkWidget*, GdkEventKey* key, gpointer button) -> gboolean {
-                     if (key->keyval != GDK_KEY_Return && key->keyval != GDK_KEY_KP_Enter)
-                       return FALSE;
-                     gtk_widget_activate(GTK_WIDGET(button));
-                     return TRUE;
-                   }),
-                   done);
+  // Tied to the button it presses: gone with it, whichever goes first.
+  g_signal_connect_object(
+      remember_, "key-press-event",
+      G_CALLBACK(+[](GtkWidget*, GdkEventKey* key, gpointer button) -> gboolean {
+        if (key->keyval != GDK_KEY_Return && key->keyval != GDK_KEY_KP_Enter) return FALSE;
+        gtk_widget_activate(GTK_WIDGET(button));
+        return TRUE;
+      }),
+      done, GConnectFlags(0));
 
   connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
   watchPage(view_);

@@ -27,6 +27,7 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
   view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
   g_object_unref(context);  // the view holds it
   g_object_ref_sink(view_);
+  limit_ = std::make_unique<LoadLimit>(view_);
   governor_ = governView(view_, domain, std::move(openOutside));
   // After the governor, which answers for outside addresses: the site's own address that does
   // not load gets a page that says why, never the engine's raw error.
@@ -62,6 +63,7 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
 
 WebKitTarvelView::~WebKitTarvelView() {
   connections_.clear();
+  limit_.reset();
   g_signal_handlers_disconnect_by_data(view_, governor_);
   if (gtk_widget_get_parent(GTK_WIDGET(view_)) == GTK_WIDGET(overlay_)) {
     gtk_container_remove(GTK_CONTAINER(overlay_), GTK_WIDGET(view_));
@@ -79,6 +81,7 @@ gboolean WebKitTarvelView::childPosition(GtkOverlay*, GtkWidget* child, GdkRecta
 }
 
 void WebKitTarvelView::loadUrl(const std::string& url) {
+  limit_->start();
   webkit_web_view_load_uri(view_, url.c_str());
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gtk/GtkLifetimes.h"
+#include "gtk/LoadLimit.h"
 #include "platform/TarvelView.h"
 
 namespace brivok {
@@ -41,6 +42,7 @@ class WebKitTarvelView : public TarvelView {
   gpointer governor_ = nullptr;
   GdkRectangle frame_{0, 0, 0, 0};
   std::function<void()> onStopped_;
+  std::unique_ptr<LoadLimit> limit_;
   Connections connections_;
 };
 

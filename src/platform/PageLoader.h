@@ -13,6 +13,7 @@ inline constexpr std::chrono::seconds kPageLoadLimit{60};
 class PageLoader {
  public:
   virtual ~PageLoader() = default;
+  // Loads `url`; a load still running after the page-load limit is given up.
   virtual void loadUrl(const std::string& url) = 0;
   virtual bool isLoading() const = 0;
   virtual void stopLoading() = 0;

@@ -78,6 +78,19 @@ TEST(Lifetimes, SignInWindowsAndJobsLetGoMidway) {
   g_object_unref(alert);
   pause(1);
 
+  // A window let go, then closed by its close button before its idle destroy comes.
+  auto closing = openWindow(o + "/login.html");
+  GtkWidget* shown =
+      findWindow([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Lifetime") == 0; });
+  ASSERT_TRUE(shown && gtk_widget_get_window(shown));
+  closing.reset();
+  GdkEvent* close = gdk_event_new(GDK_DELETE);
+  close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(shown)));
+  close->any.send_event = TRUE;
+  gtk_main_do_event(close);
+  gdk_event_free(close);
+  pause(0.5);
+
   // A job ended while its page loads, and one ended as its page finishes.
   for (double at : {0.3, 2.0}) {
     auto renderer =

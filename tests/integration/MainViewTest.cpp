@@ -11,6 +11,7 @@
 #include "bridge/NavigationPolicy.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
+#include "gtk/LoadLimit.h"
 #include "gtk/WebKitMainView.h"
 #include "gtk/WebKitOffscreenPages.h"
 #include "gtk/WebKitSignInWindow.h"
@@ -221,6 +222,24 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   third->finishSignIn();
   ASSERT_TRUE(spin([&] { return ended; }));
   EXPECT_TRUE((*answer)["cookies"].empty());
+}
+
+TEST(LoadLimit, ALoadStillRunningAtTheLimitIsGivenUp) {
+  TestSites sites;
+  WebKitWebView* view = WEBKIT_WEB_VIEW(webkit_web_view_new());
+  ShownWindow window(GTK_WIDGET(view));
+  window.present();
+  LoadLimit limit(view, std::chrono::milliseconds(1500));
+  limit.start();
+  webkit_web_view_load_uri(view, (sites.origin() + "/slow?s=3").c_str());
+  ASSERT_TRUE(spin([&] { return !webkit_web_view_is_loading(view); }, 2.8));
+  EXPECT_TRUE(limit.gaveUp());
+  // One that finishes in time is left alone, and the limit ends with it.
+  limit.start();
+  webkit_web_view_load_uri(view, (sites.origin() + "/render-static.html").c_str());
+  ASSERT_TRUE(waitForPage(view, sites.origin() + "/render-static.html"));
+  testing::pause(0.7);
+  EXPECT_FALSE(limit.gaveUp());
 }
 
 TEST(SignInWindow, TheCapturedLoginIsTheOneTypedOnTheSiteItself) {

@@ -360,22 +360,13 @@ TEST_F(DelegateFixture, OnlyTheBackendsOwnOriginDrivesTheBridge) {
   EXPECT_EQ(store->writes, 1);
 }
 
-TEST_F(DelegateFixture, ReadyLoadsGivesUpASlowLoadAndAnExitReplacesThePage) {
+TEST_F(DelegateFixture, ReadyLoadsTheBackendsPageAndAnExitReplacesIt) {
   auto backend = Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
   auto delegate = make(backend);
   delegate->didFinishLaunching();
   view->events.clear();
   backend->onReady("http://127.0.0.1:4100/");
   EXPECT_EQ(view->events, (std::vector<std::string>{"load http://127.0.0.1:4100/"}));
-  loop->advance(std::chrono::milliseconds(59999));
-  EXPECT_EQ(view->events.size(), 1u);
-  loop->advance(std::chrono::milliseconds(1));
-  EXPECT_EQ(view->events.back(), "stop");
-  // A page that finished in time is left alone.
-  backend->onReady("http://127.0.0.1:4100/");
-  view->loading = false;
-  loop->advance(std::chrono::seconds(61));
-  EXPECT_EQ(view->events.size(), 3u);
 
   backend->onExit("The Brivok backend stopped (exit 1). See /x/backend.log.");
   EXPECT_NE(view->lastHtml.find("The Brivok backend stopped (exit 1). See /x/backend.log."),
