@@ -162,10 +162,7 @@ void AppDelegate::openExternal(const std::string& url) {
 
 void AppDelegate::openSignIn(const SignInRequest& request, const std::string& document) {
   if (!parts_.signInWindows) return;
-  // Web pages only: https anywhere, plain http on this machine.
-  const auto url = Url::parse(request.url);
-  if (!url || url->host.empty()) return;
-  if (url->scheme != "https" && !(url->scheme == "http" && isLoopbackHost(url->host))) return;
+  if (!SignInController::acceptsAddress(request.url)) return;
 
   if (const auto open = signIns_.find(request.id); open != signIns_.end()) {
     open->second->show();

@@ -19,10 +19,9 @@ OutputProcessor::OutputProcessor(std::string token) : token_(std::move(token)) {
 
 bool OutputProcessor::isBackendAddress(std::string_view address) {
   const auto url = Url::parse(address);
-  if (!url || !url->hasAuthority) return false;
-  const std::string scheme = asciiLower(url->scheme);
-  return (scheme == "http" || scheme == "https") &&
-         (url->host == "127.0.0.1" || url->host == "localhost");
+  return url && url->hasAuthority &&
+         webScheme(url->scheme, SchemeCase::AnyCase) != WebScheme::None &&
+         isLoopbackHost(url->host);
 }
 
 OutputProcessor::Result OutputProcessor::feed(std::string_view bytes) {

@@ -70,7 +70,9 @@ std::optional<BridgeMessage> parseBridgeMessage(std::string_view text) {
     const auto url = Url::parse(*address);
     // Only the web reaches the desktop's handler: "file:", "smb:" and the like never do, nor
     // an address without a host ("https:///etc/passwd"), which a handler may read as a path.
-    if (!url || url->scheme != "https" || url->host.empty()) return std::nullopt;
+    if (!url || webScheme(url->scheme) != WebScheme::Https || url->host.empty()) {
+      return std::nullopt;
+    }
     return OpenExternalRequest{url->text};
   }
   return std::nullopt;

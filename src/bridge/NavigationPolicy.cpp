@@ -69,8 +69,7 @@ bool isHomeOrigin(const std::string& origin, const std::vector<std::string>& hom
 }
 
 bool isWebAddress(const std::string& url) {
-  const std::string scheme = urlScheme(url);
-  return scheme == "http" || scheme == "https";
+  return webScheme(urlScheme(url), SchemeCase::AnyCase) != WebScheme::None;
 }
 
 UnwatchedNavigation decideUnwatchedNavigation(const std::string& url, bool newWindow,

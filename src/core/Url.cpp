@@ -117,6 +117,13 @@ std::string withoutUserinfo(std::string_view text) {
          std::string(text.substr(start + url->userinfo->size() + 1));
 }
 
+WebScheme webScheme(std::string_view scheme, SchemeCase rule) {
+  const std::string s = rule == SchemeCase::AnyCase ? asciiLower(scheme) : std::string(scheme);
+  if (s == "http") return WebScheme::Http;
+  if (s == "https") return WebScheme::Https;
+  return WebScheme::None;
+}
+
 bool isLoopbackHost(std::string_view host) {
   return host == "127.0.0.1" || host == "localhost";
 }

@@ -32,6 +32,13 @@ struct Url {
 
 // The address with any "user:password@" before its host taken out; other text unchanged.
 std::string withoutUserinfo(std::string_view url);
+// Whether a scheme is the web's: the one test of http and https everywhere. The page's and
+// the backend's addresses are taken as written ("HTTPS" is none of them); what the engine
+// navigates to, in any case, as the engine itself does.
+enum class WebScheme { None, Http, Https };
+enum class SchemeCase { AsWritten, AnyCase };
+WebScheme webScheme(std::string_view scheme, SchemeCase rule = SchemeCase::AsWritten);
+
 // The two names of this machine that the shell treats as its own, compared as written.
 bool isLoopbackHost(std::string_view host);
 // A host written as an IP address (dotted IPv4, or IPv6 in brackets), not a name: such a host

@@ -16,7 +16,7 @@ std::optional<JobRecord> parseJobRecord(const nlohmann::json& record) {
   const auto* url = text(record, "url");
   if (!id || !url) return std::nullopt;
   const auto parsed = Url::parse(*url);
-  if (!parsed || (parsed->scheme != "https" && parsed->scheme != "http")) return std::nullopt;
+  if (!parsed || webScheme(parsed->scheme) == WebScheme::None) return std::nullopt;
 
   JobRecord job;
   job.id = *id;

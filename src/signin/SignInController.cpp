@@ -54,7 +54,7 @@ std::shared_ptr<SignInController> SignInController::create(
   options.key = key;
   options.captureScript = captureScript();
   options.address = signin::addressLabel(url);
-  options.secure = urlScheme(url) == "https";
+  options.secure = webScheme(urlScheme(url)) == WebScheme::Https;
   options.events = self;
   self->window_ = windows.open(options);
   self->page_ = self->window_->page();
@@ -95,6 +95,14 @@ void SignInController::begin(const std::string& url) {
   startUrl_ = url;
   page_->setEvents(weak_from_this());
   page_->load(url);
+}
+
+bool SignInController::acceptsAddress(const std::string& url) {
+  const auto parsed = Url::parse(url);
+  if (!parsed || parsed->host.empty()) return false;
+  const WebScheme scheme = webScheme(parsed->scheme);
+  return scheme == WebScheme::Https ||
+         (scheme == WebScheme::Http && isLoopbackHost(parsed->host));
 }
 
 std::string SignInController::captureScript() {
@@ -161,7 +169,8 @@ void SignInController::loadCommitted(const std::string& url) {
   }
   if (!window_) return;
   const auto parsed = Url::parse(url);
-  window_->setAddress(parsed ? parsed->host : std::string(), urlScheme(url) == "https");
+  window_->setAddress(parsed ? parsed->host : std::string(),
+                      webScheme(urlScheme(url)) == WebScheme::Https);
 }
 
 void SignInController::finishSignIn() {
@@ -231,7 +240,7 @@ void SignInController::reloadPressed() {
   window_->showStopped(false);
   // Where the user was, as long as it is a web page; else where the sign-in began.
   const std::string here = page_->url();
-  page_->load(urlScheme(here) == "http" || urlScheme(here) == "https" ? here : startUrl_);
+  page_->load(webScheme(urlScheme(here)) != WebScheme::None ? here : startUrl_);
 }
 
 void SignInController::autoStep() {

@@ -58,6 +58,10 @@ class SignInController : public Job,
     bool contains(const std::string& url) const;
   };
 
+  // The addresses a sign-in window opens: web pages only, https anywhere and plain http on
+  // this machine.
+  static bool acceptsAddress(const std::string& url);
+
   // A sign-in window, not yet shown, on the key's store.
   static std::shared_ptr<SignInController> create(SignInWindows& windows,
                                                   std::shared_ptr<EventLoop> loop,

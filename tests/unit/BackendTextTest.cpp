@@ -62,6 +62,20 @@ TEST(UrlParsing, StrictAbsoluteAddresses) {
             "https://a.example/p%7B1%7D?q=%7Bx%7D%7Cy%5E%60&z=%22%3C%3E%22#f%7C");
   EXPECT_EQ(Url::parse("http://127.0.0.1:8/caf\xC3\xA9")->text, "http://127.0.0.1:8/caf%C3%A9");
   EXPECT_FALSE(Url::parse("https://a{b}.example/"));
+  // One test of the web's schemes, as written or in any case.
+  const struct {
+    const char* scheme;
+    WebScheme written, anyCase;
+  } schemes[] = {
+      {"http", WebScheme::Http, WebScheme::Http},     {"https", WebScheme::Https, WebScheme::Https},
+      {"HTTPS", WebScheme::None, WebScheme::Https},   {"Http", WebScheme::None, WebScheme::Http},
+      {"ftp", WebScheme::None, WebScheme::None},      {"", WebScheme::None, WebScheme::None},
+      {"https2", WebScheme::None, WebScheme::None},
+  };
+  for (const auto& c : schemes) {
+    EXPECT_EQ(webScheme(c.scheme), c.written) << c.scheme;
+    EXPECT_EQ(webScheme(c.scheme, SchemeCase::AnyCase), c.anyCase) << c.scheme;
+  }
   // Credentials never leave in an address the shell reports.
   const struct {
     const char* url;
