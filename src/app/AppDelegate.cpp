@@ -9,6 +9,7 @@
 #include "core/Files.h"
 #include "core/Url.h"
 #include "core/Utf8.h"
+#include "signin/SignInData.h"
 
 namespace brivok {
 
@@ -185,16 +186,9 @@ void AppDelegate::answerSignIn(const std::string& id, const std::optional<nlohma
   signIns_.erase(id);
   auto askers = std::move(signInAskers_[id]);
   signInAskers_.erase(id);
-  nlohmann::json payload = result ? *result : nlohmann::json{{"cancelled", true}};
-  payload["id"] = id;
-  // Page text is not always valid UTF-8; an answer that cannot be written goes unsent.
-  std::string json;
-  try {
-    json = payload.dump();
-  } catch (const nlohmann::json::exception&) {
-    json.clear();
+  if (const auto json = signin::pageAnswer(id, result)) {
+    answerPage(std::move(askers), "brivokSignedIn", *json);
   }
-  if (!json.empty()) answerPage(std::move(askers), "brivokSignedIn", json);
   parts_.window->present();
 }
 

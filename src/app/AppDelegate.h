@@ -77,8 +77,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void setPref(const std::string& key, const std::string& value) override;
   void openExternal(const std::string& url) override;
 
-  void pollNativeJobs();
-
   // The commands of the menu bar (besides the platform's own).
   void reload();
   void openHome();
@@ -95,6 +93,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
  private:
   explicit AppDelegate(Parts parts) : parts_(std::move(parts)) {}
   void backendReady(const std::string& url);
+  void pollNativeJobs();
   void backendExited(const std::string& message);
   void answerSignIn(const std::string& id, const std::optional<nlohmann::json>& result);
   // Calls the page's `callback` in each document that asked, once.

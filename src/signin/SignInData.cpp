@@ -107,4 +107,15 @@ std::pair<int, int> popupOrigin(const Rect& w, const std::optional<Rect>& workAr
   return {x, y};
 }
 
+std::optional<std::string> pageAnswer(const std::string& id,
+                                      const std::optional<nlohmann::json>& result) {
+  nlohmann::json payload = result ? *result : nlohmann::json{{"cancelled", true}};
+  payload["id"] = id;
+  try {
+    return payload.dump();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace brivok::signin

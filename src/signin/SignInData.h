@@ -37,6 +37,12 @@ inline constexpr const char* kSecretMask = "********";
 // percent-encoded in any way an address may carry it (a space also as "+").
 std::string withoutSecret(std::string_view text, std::string_view secret);
 
+// The page's answer to its request `id` as JSON text: the sign-in result with the id, or
+// {"cancelled": true, "id"} when it ended without one. Nothing when page text in it is not
+// UTF-8: such an answer is not sent.
+std::optional<std::string> pageAnswer(const std::string& id,
+                                      const std::optional<nlohmann::json>& result);
+
 }  // namespace brivok::signin
 
 namespace brivok::signin {

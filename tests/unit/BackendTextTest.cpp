@@ -11,10 +11,6 @@ namespace brivok {
 namespace {
 
 // Codes and signals are checked on real processes; a failed wait has no status to read.
-TEST(ExitDescription, AFailedWaitIsUnknown) {
-  EXPECT_EQ(Backend::describeExit(-1, 42, 0), "exit unknown");
-}
-
 TEST(Token, ThirtyTwoUpperCaseHexDigitsAndFreshEachTime) {
   const auto a = Backend::makeToken();
   EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{32}"))) << a;
@@ -29,11 +25,8 @@ TEST(ChildEnvironment, ReplacesAndExtendsAsPromised) {
                                  {"DESKTOP_STARTUP_ID", "launcher-1"},
                                  {"XDG_ACTIVATION_TOKEN", "launcher-2"}},
                                 "/res", "/home/u", "TOKEN", 77);
-  EXPECT_EQ(env["PYTHONPATH"], "/res/app:/res/site-packages");
-  EXPECT_EQ(env["PYTHONUNBUFFERED"], "1");
-  EXPECT_EQ(env["PYTHONDONTWRITEBYTECODE"], "1");
-  EXPECT_EQ(env["BRIVOK_DESKTOP_TOKEN"], "TOKEN");
-  EXPECT_EQ(env["BRIVOK_PARENT_PID"], "77");
+  // What a real child sees is checked on one; here, what the shell must not pass on.
+  EXPECT_EQ(env["BRIVOK_DESKTOP_TOKEN"], "TOKEN");  // never an inherited one
   EXPECT_EQ(env["LANG"], "C.UTF-8");
   EXPECT_FALSE(env.count("DESKTOP_STARTUP_ID") || env.count("XDG_ACTIVATION_TOKEN"));
   // The user's own tools come before what the shell inherited, which stays last.
@@ -67,9 +60,9 @@ TEST(UrlParsing, StrictAbsoluteAddresses) {
     const char* scheme;
     WebScheme written, anyCase;
   } schemes[] = {
-      {"http", WebScheme::Http, WebScheme::Http},     {"https", WebScheme::Https, WebScheme::Https},
-      {"HTTPS", WebScheme::None, WebScheme::Https},   {"Http", WebScheme::None, WebScheme::Http},
-      {"ftp", WebScheme::None, WebScheme::None},      {"", WebScheme::None, WebScheme::None},
+      {"http", WebScheme::Http, WebScheme::Http},   {"https", WebScheme::Https, WebScheme::Https},
+      {"HTTPS", WebScheme::None, WebScheme::Https}, {"Http", WebScheme::None, WebScheme::Http},
+      {"ftp", WebScheme::None, WebScheme::None},    {"", WebScheme::None, WebScheme::None},
       {"https2", WebScheme::None, WebScheme::None},
   };
   for (const auto& c : schemes) {
