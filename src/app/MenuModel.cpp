@@ -24,7 +24,14 @@ std::vector<Menu> menuBar() {
         {"Copy", "copy", "c"},
         {"Paste", "paste", "v"},
         {"Select All", "select-all", "a"}}},
-      {"View", {{"Reload", "reload", "r"}, {"Enter Full Screen", "full-screen", "f"}}},
+      {"View",
+       {{"Reload", "reload", "r"},
+        separator,
+        {"Zoom In", "zoom-in", "+"},
+        {"Zoom Out", "zoom-out", "-"},
+        {"Actual Size", "zoom-reset", "0"},
+        separator,
+        {"Full Screen", "full-screen", "f"}}},
       {"Window", {{"Minimize", "minimize", "m"}, {"Close", "close", "w"}}},
   };
 }
@@ -32,6 +39,8 @@ std::vector<Menu> menuBar() {
 std::string accelerator(const std::string& key) {
   if (key.size() != 1) return key;
   const char c = key[0];
+  if (c == '+') return "<Primary>plus";
+  if (c == '-') return "<Primary>minus";
   if (std::isupper(static_cast<unsigned char>(c))) {
     return std::string("<Shift><Primary>") +
            static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -4,8 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/MenuModel.h"
+#include "app/Zoom.h"
 #include "gtk/WebSandbox.h"
 
 namespace brivok {
@@ -60,6 +63,28 @@ void showAbout(GtkApplication* app) {
                         "comments", comments.c_str(), "authors", authors, "copyright",
                         "Copyright \xC2\xA9 2026 Brivok", "license-type", GTK_LICENSE_CUSTOM,
                         "license", "Brivok is proprietary software. All rights reserved.", nullptr);
+}
+
+// The page of a window: its first web view (the main view, not the secondary site over it;
+// a sign-in window's page).
+WebKitWebView* pageOf(GtkWidget* widget) {
+  if (!widget) return nullptr;
+  if (WEBKIT_IS_WEB_VIEW(widget)) return WEBKIT_WEB_VIEW(widget);
+  WebKitWebView* found = nullptr;
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* c = children; c && !found; c = c->next) found = pageOf(GTK_WIDGET(c->data));
+    g_list_free(children);
+  }
+  return found;
+}
+
+void zoomPage(GtkWindow* window, int direction) {
+  WebKitWebView* page = pageOf(GTK_WIDGET(window));
+  if (!page) return;
+  const double level =
+      direction == 0 ? 1.0 : zoom::next(webkit_web_view_get_zoom_level(page), direction);
+  webkit_web_view_set_zoom_level(page, level);
 }
 
 void forEachShownWindow(void (*run)(GtkWindow*)) {
@@ -151,6 +176,8 @@ void activated(GSimpleAction* action, GVariant*, gpointer data) {
     edit(app, WEBKIT_EDITING_COMMAND_SELECT_ALL, "select-all");
   } else if (name == "reload") {
     if (c.reload) c.reload();
+  } else if (name == "zoom-in" || name == "zoom-out" || name == "zoom-reset") {
+    if (window) zoomPage(window, name == "zoom-in" ? 1 : name == "zoom-out" ? -1 : 0);
   } else if (name == "full-screen") {
     if (window) toggleFullScreen(window);
   } else if (name == "minimize") {
@@ -167,6 +194,7 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
   g_object_set_data_full(G_OBJECT(app), "brivok-menu-actions", actions,
                          [](gpointer data) { delete static_cast<Actions*>(data); });
   GMenu* bar = g_menu_new();
+  std::vector<std::pair<std::string, std::vector<std::string>>> shortcuts;
   for (const auto& menu : menuBar()) {
     GMenu* submenu = g_menu_new();
     GMenu* section = g_menu_new();
@@ -195,9 +223,14 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
         const bool ownKeys = item.action == "cut" || item.action == "copy" ||
                              item.action == "paste" || item.action == "select-all";
         if (!ownKeys) {
-          const char* accels[] = {accel.c_str(), item.action == "full-screen" ? "F11" : nullptr,
-                                  nullptr};
-          gtk_application_set_accels_for_action(app, detailed.c_str(), accels);
+          // Besides the key shown, the ones other programs use for the same.
+          std::vector<std::string> keys{accel};
+          if (item.action == "full-screen") keys.emplace_back("F11");
+          if (item.action == "zoom-in")
+            keys.insert(keys.end(), {"<Primary>equal", "<Primary>KP_Add"});
+          if (item.action == "zoom-out") keys.emplace_back("<Primary>KP_Subtract");
+          if (item.action == "zoom-reset") keys.emplace_back("<Primary>KP_0");
+          shortcuts.emplace_back(detailed, std::move(keys));
         }
       }
       g_menu_append_item(section, entry);
@@ -211,6 +244,14 @@ void installMenu(GtkApplication* app, MenuCommands commands) {
   }
   gtk_application_set_menubar(app, G_MENU_MODEL(bar));
   g_object_unref(bar);
+  // After the menu bar: the toolkit takes each item's shown key as its only shortcut when the
+  // bar is set, which would drop the second one (F11).
+  for (const auto& [action, keys] : shortcuts) {
+    std::vector<const char*> accels;
+    for (const auto& key : keys) accels.push_back(key.c_str());
+    accels.push_back(nullptr);
+    gtk_application_set_accels_for_action(app, action.c_str(), accels.data());
+  }
   followFullScreen(app);
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/SettingsFile.h"
 #include "app/WindowFrame.h"
+#include "app/Zoom.h"
 #include "bridge/RateLimitedOpener.h"
 #include "gtk/AppMenu.h"
 #include "gtk/DesktopUrlOpener.h"
@@ -153,6 +154,17 @@ void Application::launch() {
                                 WindowFrame::kDefaultHeight);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
   }
+  // The main view's zoom comes back as it was left, and is kept as it changes.
+  if (const auto level = zoom::load(*settings_)) {
+    webkit_web_view_set_zoom_level(webView_->view(), *level);
+  }
+  connections_.add(webView_->view(), "notify::zoom-level",
+                   G_CALLBACK(+[](GObject* view, GParamSpec*, gpointer data) {
+                     auto* self = static_cast<Application*>(data);
+                     zoom::save(*self->settings_,
+                                webkit_web_view_get_zoom_level(WEBKIT_WEB_VIEW(view)));
+                   }),
+                   this);
   // The secondary site's view floats over the main view in this overlay.
   GtkWidget* overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
@@ -197,10 +209,10 @@ void Application::launch() {
   parts.home = paths_.home;
   parts.resources = paths_.resources;
   parts.userUmask = childUmask_;
-  parts.makeTarvelView = [overlay, data = paths_.dataDir + "/default",
+  parts.makeTarvelView = [overlay, page = webView_->view(), data = paths_.dataDir + "/default",
                           cache = paths_.cacheDir + "/default", opener] {
     return std::make_shared<WebKitTarvelView>(
-        GTK_OVERLAY(overlay), data, cache, AppDelegate::kTarvelDomain,
+        GTK_OVERLAY(overlay), page, data, cache, AppDelegate::kTarvelDomain,
         [opener](const std::string& url) { opener->open(url); });
   };
   delegate_ = AppDelegate::create(std::move(parts));

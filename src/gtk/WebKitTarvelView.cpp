@@ -19,10 +19,11 @@ int toPixels(double value, double low) {
 
 }  // namespace
 
-WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir,
-                                   const std::string& cacheDir, const std::string& domain,
+WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, WebKitWebView* page,
+                                   const std::string& dataDir, const std::string& cacheDir,
+                                   const std::string& domain,
                                    std::function<void(const std::string&)> openOutside)
-    : overlay_(GTK_OVERLAY(g_object_ref(overlay))) {
+    : overlay_(GTK_OVERLAY(g_object_ref(overlay))), page_(page) {
   WebKitWebContext* context = newPersistentContext(dataDir, cacheDir);
   view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
   g_object_unref(context);  // the view holds it
@@ -51,6 +52,13 @@ WebKitTarvelView::WebKitTarvelView(GtkOverlay* overlay, const std::string& dataD
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   // Filling (the default alignment) so the view takes the whole rectangle it is given.
   connections_.add(overlay_, "get-child-position", G_CALLBACK(childPosition), this);
+  if (page_) {
+    connections_.add(page_, "notify::zoom-level",
+                     G_CALLBACK(+[](GObject*, GParamSpec*, gpointer d) {
+                       static_cast<WebKitTarvelView*>(d)->layOut();
+                     }),
+                     this);
+  }
   connections_.add(
       view_, "web-process-terminated",
       G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
@@ -95,7 +103,20 @@ void WebKitTarvelView::stopLoading() {
 
 void WebKitTarvelView::place(double x, double y, double width, double height) {
   // The overlay's origin is the main view's top left corner, as the page's rectangle is.
-  frame_ = {toPixels(x, -1e6), toPixels(y, -1e6), toPixels(width, 0), toPixels(height, 0)};
+  css_[0] = x;
+  css_[1] = y;
+  css_[2] = width;
+  css_[3] = height;
+  layOut();
+}
+
+void WebKitTarvelView::layOut() {
+  // A CSS pixel of the main view is `zoom` pixels of the window; the secondary site is shown
+  // at the same zoom, so it reads as part of the page.
+  const double zoom = page_ ? webkit_web_view_get_zoom_level(page_) : 1.0;
+  if (webkit_web_view_get_zoom_level(view_) != zoom) webkit_web_view_set_zoom_level(view_, zoom);
+  frame_ = {toPixels(css_[0] * zoom, -1e6), toPixels(css_[1] * zoom, -1e6),
+            toPixels(css_[2] * zoom, 0), toPixels(css_[3] * zoom, 0)};
   gtk_widget_queue_resize(GTK_WIDGET(view_));
 }
 

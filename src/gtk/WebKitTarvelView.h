@@ -16,9 +16,11 @@ namespace brivok {
 // scripts of the shell and has no channel to it.
 class WebKitTarvelView : public TarvelView {
  public:
-  // Hosts of `domain` stay in the view; other addresses go to `openOutside`.
-  WebKitTarvelView(GtkOverlay* overlay, const std::string& dataDir, const std::string& cacheDir,
-                   const std::string& domain,
+  // Hosts of `domain` stay in the view; other addresses go to `openOutside`. The page's
+  // rectangle is in the CSS pixels of `page` (the main view), which scale with its zoom; the
+  // view follows that zoom, over the same region.
+  WebKitTarvelView(GtkOverlay* overlay, WebKitWebView* page, const std::string& dataDir,
+                   const std::string& cacheDir, const std::string& domain,
                    std::function<void(const std::string& url)> openOutside);
   ~WebKitTarvelView() override;
   WebKitTarvelView(const WebKitTarvelView&) = delete;
@@ -40,6 +42,10 @@ class WebKitTarvelView : public TarvelView {
   GtkOverlay* overlay_;  // (a reference held)
   WebKitWebView* view_ = nullptr;
   gpointer governor_ = nullptr;
+  void layOut();
+
+  WebKitWebView* page_;           // (not held) the main view, which outlives this one
+  double css_[4] = {0, 0, 0, 0};  // the region the page asked for
   GdkRectangle frame_{0, 0, 0, 0};
   std::function<void()> onStopped_;
   std::unique_ptr<LoadLimit> limit_;

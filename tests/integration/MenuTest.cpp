@@ -59,6 +59,17 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   EXPECT_TRUE(spin([&] { return field() == "\"hellohello\""; }, 5));
   ctrl(GDK_KEY_r);
   EXPECT_EQ(reloads, 1);
+  // Zoom scales the page's CSS pixels: fewer of them across the same view.
+  const auto width = [&] { return std::stoi(evaluate(view->view(), "innerWidth").value_or("0")); };
+  const int actual = width();
+  ctrl(GDK_KEY_plus);
+  ctrl(GDK_KEY_equal);
+  EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(view->view()), 1.2);
+  EXPECT_TRUE(spin([&] { return std::abs(width() - actual / 1.2) <= 1; }, 5)) << width();
+  ctrl(GDK_KEY_minus);
+  EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(view->view()), 1.1);
+  ctrl(GDK_KEY_0);
+  EXPECT_TRUE(spin([&] { return width() == actual; }, 5));
 
   // A prompt's entry keeps its own keys.
   evaluate(view->view(), "setTimeout(() => { window.answer = prompt('Name?', 'Ann Lee'); }); 1");
@@ -112,6 +123,16 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   g_action_group_activate_action(G_ACTION_GROUP(app), "full-screen", nullptr);
   EXPECT_TRUE(spin(fullScreenShown, 5));
   gtk_window_unfullscreen(GTK_WINDOW(window));
+  EXPECT_TRUE(spin([&] { return !fullScreenShown(); }, 5));
+  // F11 too, with the page's keys in the web view.
+  gtk_widget_grab_focus(view->widget());
+  pressKey(view->widget(), GDK_KEY_f, GDK_CONTROL_MASK);
+  EXPECT_TRUE(spin(fullScreenShown, 5)) << "ctrl";
+  pressKey(view->widget(), GDK_KEY_f, GDK_CONTROL_MASK);
+  EXPECT_TRUE(spin([&] { return !fullScreenShown(); }, 5));
+  pressKey(view->widget(), GDK_KEY_F11);
+  EXPECT_TRUE(spin(fullScreenShown, 5));
+  pressKey(view->widget(), GDK_KEY_F11);
   EXPECT_TRUE(spin([&] { return !fullScreenShown(); }, 5));
   g_subprocess_force_exit(manager);
   g_subprocess_wait(manager, nullptr, nullptr);

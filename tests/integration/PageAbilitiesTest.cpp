@@ -68,7 +68,7 @@ struct PageFixture : ::testing::Test {
     parts.pathChooser = chooser;
     parts.makeTarvelView = [this] {
       return std::make_shared<WebKitTarvelView>(
-          GTK_OVERLAY(overlay), dir / "data/default", dir / "cache/default",
+          GTK_OVERLAY(overlay), view->view(), dir / "data/default", dir / "cache/default",
           AppDelegate::kTarvelDomain, [this](const std::string& url) { opener->open(url); });
     };
     parts.tarvelUrl = sites.origin() + "/tarvel.html";
@@ -227,6 +227,12 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   evaluate(tarvel, "window.marker = 'kept'; 1");
 
   send(R"({"action":"tarvel","visible":true,"rect":[40.4,10,320.6,150]})");
+  EXPECT_TRUE(placed(40, 10, 321, 150));
+  // At any zoom it covers the region the page asked for, whose CSS pixels grow with it.
+  webkit_web_view_set_zoom_level(view->view(), 1.5);
+  EXPECT_TRUE(placed(61, 15, 481, 225));
+  EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(tarvel), 1.5);
+  webkit_web_view_set_zoom_level(view->view(), 1.0);
   EXPECT_TRUE(placed(40, 10, 321, 150));
   send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
   EXPECT_TRUE(spin([&] { return !gtk_widget_get_visible(GTK_WIDGET(tarvel)); }, 5));

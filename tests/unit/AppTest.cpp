@@ -16,6 +16,7 @@
 #include "app/StatusPage.h"
 #include "app/WebPrefs.h"
 #include "app/WindowFrame.h"
+#include "app/Zoom.h"
 #include "core/Files.h"
 #include "signin/SignInData.h"
 
@@ -140,6 +141,29 @@ TEST(WebPrefs, ABadEntryCostsOnlyItselfAndThePageScriptIsAlwaysWhole) {
   // Text that cannot be serialised falls back to an empty map rather than a broken script.
   EXPECT_EQ(webprefs::pageScript({{"a", "\xFF"}}),
             "window.brivokNative = true; window.brivokPrefs = {};");
+}
+
+TEST(Zoom, StepsFromAnyLevelAndOnlyAReachableOneComesBack) {
+  const struct {
+    double from;
+    int direction;
+    double to;
+  } steps[] = {
+      {1.0, 1, 1.1},   {1.0, -1, 0.9}, {1.33, 1, 1.5}, {1.333333, -1, 1.2}, {1.05, 1, 1.1},
+      {1.05, -1, 1.0}, {3.0, 1, 3.0},  {0.3, -1, 0.3}, {9.0, -1, 3.0},      {0.01, 1, 0.3},
+  };
+  for (const auto& s : steps) EXPECT_DOUBLE_EQ(zoom::next(s.from, s.direction), s.to) << s.from;
+  MemoryStore store;
+  EXPECT_FALSE(zoom::load(store));
+  EXPECT_TRUE(zoom::save(store, 1.2));
+  EXPECT_DOUBLE_EQ(*zoom::load(store), 1.2);
+  EXPECT_TRUE(zoom::save(store, 1.2));
+  EXPECT_EQ(store.writes, 1);
+  for (const auto& bad : {nlohmann::json(40.0), nlohmann::json(0.0), nlohmann::json("1.2"),
+                          nlohmann::json(nullptr), nlohmann::json(-1)}) {
+    store.values[zoom::kSettingsKey] = bad;
+    EXPECT_FALSE(zoom::load(store)) << bad;
+  }
 }
 
 TEST(SettingsFile, KeysAreKeptApartWrittenPrivatelyAndACorruptFileIsKeptAside) {
