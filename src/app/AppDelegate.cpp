@@ -19,8 +19,11 @@ std::shared_ptr<AppDelegate> AppDelegate::create(Parts parts) {
 
 void AppDelegate::reload() {
   // Back to the backend's start page whatever the view shows, status page included; before
-  // the backend has an address, the page on screen is simply loaded again.
-  if (!startUrl_.empty()) {
+  // the backend has an address, the page on screen is simply loaded again. Once the backend
+  // has stopped its address leads nowhere: the page that says why stays.
+  if (backendGone_) {
+    parts_.webView->loadHtml(statusHtml_);
+  } else if (!startUrl_.empty()) {
     statusHtml_.clear();
     parts_.webView->loadUrl(startUrl_);
   } else {
@@ -91,6 +94,7 @@ void AppDelegate::willTerminate() {
 
 void AppDelegate::backendReady(const std::string& url) {
   startUrl_ = url;  // kept when the backend stops: reload can still go back to it
+  backendGone_ = false;
   homeOrigins_ = homeOrigins(url);
   parts_.webView->setHomeOrigins(homeOrigins_);
   statusHtml_.clear();
@@ -101,6 +105,7 @@ void AppDelegate::backendReady(const std::string& url) {
 
 void AppDelegate::backendExited(const std::string& message) {
   // The status page replaces whatever is loading.
+  backendGone_ = true;
   showStatus(kStoppedTitle, message);
 }
 

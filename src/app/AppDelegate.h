@@ -110,6 +110,7 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   Parts parts_;
   std::string startUrl_;    // the backend's address, once it announced it
   std::string statusHtml_;  // the status page, while it is what the main view shows
+  bool backendGone_ = false;  // it ended: never started again
   std::optional<Clock::time_point> lastPageStop_;
   std::vector<std::string> homeOrigins_;  // the origins of its page; none until then
   std::map<std::string, std::shared_ptr<SignInController>> signIns_;

@@ -637,12 +637,16 @@ TEST_F(DelegateFixture, ReloadBeforeAndAfterReadinessAndTheFolderCommands) {
   auto delegate = AppDelegate::create(std::move(parts));
   delegate->didFinishLaunching();
   view->events.clear();
-  delegate->reload();  // no address yet: the status page loads again in place
-  EXPECT_EQ(view->events, std::vector<std::string>{"reload"});
+  delegate->reload();  // the backend could not start: the page that says why stays
+  EXPECT_EQ(view->events, std::vector<std::string>{"html"});
   backend->onReady("http://127.0.0.1:4100/");
   view->events.clear();
   delegate->reload();  // back to the start address, wherever the page went
   EXPECT_EQ(view->events, std::vector<std::string>{"load http://127.0.0.1:4100/"});
+  backend->onExit("The Brivok backend stopped (exit 1).");
+  delegate->reload();  // its address leads nowhere now: the page that says why stays
+  EXPECT_EQ(view->events.back(), "html");
+  EXPECT_NE(view->lastHtml.find("stopped (exit 1)"), std::string::npos);
 
   delegate->openHome();
   EXPECT_TRUE(std::filesystem::is_directory(dir / "home/.brivok"));
