@@ -11,6 +11,7 @@
 #include "app/Zoom.h"
 #include "bridge/RateLimitedOpener.h"
 #include "gtk/AppMenu.h"
+#include "gtk/DesktopStyle.h"
 #include "gtk/DesktopUrlOpener.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkAppWindow.h"
@@ -126,6 +127,7 @@ void Application::startingAsFirst() {
 }
 
 void Application::launch() {
+  followDesktopColorScheme();
   // The icon lives beside the binary's resources until the desktop's own theme has it.
   gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
                                     (paths_.resources + "/../icons").c_str());

@@ -10,6 +10,7 @@
 #include "app/SettingsFile.h"
 #include "bridge/NavigationPolicy.h"
 #include "gtk/DesktopUrlOpener.h"
+#include "gtk/DesktopStyle.h"
 #include "gtk/GlibEventLoop.h"
 #include "gtk/LoadLimit.h"
 #include "gtk/WebKitMainView.h"
@@ -222,6 +223,32 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   third->finishSignIn();
   ASSERT_TRUE(spin([&] { return ended; }));
   EXPECT_TRUE((*answer)["cookies"].empty());
+}
+
+TEST(DesktopStyle, TheDesktopsDarkStyleReachesTheWindowsAndThePagesLive) {
+  TestSites sites;
+  GSettings* desktop = g_settings_new("org.gnome.desktop.interface");
+  g_settings_set_string(desktop, "color-scheme", "default");
+  followDesktopColorScheme();
+  auto view = std::make_shared<WebKitMainView>([](const PageMessage&) {});
+  view->setHomeOrigins(homeOrigins(sites.origin()));
+  ShownWindow window(view->widget());
+  window.present();
+  view->loadUrl(sites.origin() + "/welcome.html");
+  ASSERT_TRUE(waitForPage(view->view(), sites.origin() + "/welcome.html"));
+  const auto dark = [&] {
+    gboolean prefers = FALSE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &prefers,
+                 nullptr);
+    return prefers &&
+           evaluate(view->view(), "matchMedia('(prefers-color-scheme: dark)').matches") == "true";
+  };
+  EXPECT_FALSE(dark());
+  g_settings_set_string(desktop, "color-scheme", "prefer-dark");
+  EXPECT_TRUE(spin(dark, 5));
+  g_settings_set_string(desktop, "color-scheme", "prefer-light");
+  EXPECT_TRUE(spin([&] { return !dark(); }, 5));
+  g_object_unref(desktop);
 }
 
 TEST(LoadLimit, ALoadStillRunningAtTheLimitIsGivenUp) {
