@@ -185,7 +185,8 @@ void Application::launch() {
                    this);
 
   // Every view and action hands addresses to the desktop through one bounded gate.
-  auto opener = std::make_shared<RateLimitedOpener>(std::make_shared<DesktopUrlOpener>(), loop_);
+  auto opener = std::make_shared<RateLimitedOpener>(
+      std::make_shared<DesktopUrlOpener>(GTK_WINDOW(window_)), loop_);
   webView_->setOpenOutside([opener](const std::string& url) { opener->open(url); });
   // Sign-in windows and never-shown pages share the stores of sign-in keys.
   auto stores = std::make_shared<WebKitStores>(paths_.dataDir, paths_.cacheDir);

@@ -160,7 +160,7 @@ void answerScriptDialog(GtkDialog* box, int response, gpointer entry) {
   gtk_widget_destroy(GTK_WIDGET(box));  // which hands the answer to the engine
 }
 
-void answerFileChooser(GtkDialog* chooser, int response, gpointer) {
+void answerFileChooser(GtkNativeDialog* chooser, int response, gpointer) {
   auto* request =
       static_cast<WebKitFileChooserRequest*>(g_object_get_data(G_OBJECT(chooser), kFileRequestKey));
   GSList* files = response == GTK_RESPONSE_ACCEPT
@@ -175,23 +175,21 @@ void answerFileChooser(GtkDialog* chooser, int response, gpointer) {
   } else {
     webkit_file_chooser_request_cancel(request);
   }
-  gtk_widget_destroy(GTK_WIDGET(chooser));
+  g_object_unref(chooser);  // the reference taken when it was shown
 }
 
 gboolean fileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer) {
-  // Files always, several when the input allows it; the page's accept list is not applied.
-  GtkWidget* chooser =
-      gtk_file_chooser_dialog_new(nullptr, windowOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
-                                  GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
-  gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
-  gtk_window_set_destroy_with_parent(GTK_WINDOW(chooser), TRUE);
-  gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  // The desktop's own chooser where there is one (a portal), GTK's otherwise. Files always,
+  // several when the input allows it; the page's accept list is not applied.
+  GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+      nullptr, windowOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+  gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser),
                                        webkit_file_chooser_request_get_select_multiple(request));
   // A request let go unanswered is cancelled by the engine.
   g_object_set_data_full(G_OBJECT(chooser), kFileRequestKey, g_object_ref(request), g_object_unref);
   g_signal_connect(chooser, "response", G_CALLBACK(answerFileChooser), nullptr);
-  gtk_widget_show(chooser);
+  gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));  // held until it answers
   return TRUE;
 }
 

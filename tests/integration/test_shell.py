@@ -162,9 +162,11 @@ class Shell:
         apps = os.path.join(self.env["XDG_DATA_HOME"], "applications")
         os.makedirs(apps, exist_ok=True)
         with open(os.path.join(apps, "recorder.desktop"), "w") as f:
-            f.write("[Desktop Entry]\nType=Application\nName=Recorder\n"
-                    "Exec=/bin/sh -c 'echo \"$1\" >> %s' sh %%u\n"
-                    "MimeType=inode/directory;text/plain;text/x-log;\n" % record)
+            # It also notes the token that lets it come to the front.
+            f.write("[Desktop Entry]\nType=Application\nName=Recorder\nStartupNotify=true\n"
+                    "Exec=/bin/sh -c 'echo \"$1\" >> %s; "
+                    "echo \"${XDG_ACTIVATION_TOKEN:-$DESKTOP_STARTUP_ID}\" >> %s.tokens' sh %%u\n"
+                    "MimeType=inode/directory;text/plain;text/x-log;\n" % (record, record))
         os.makedirs(self.env["XDG_CONFIG_HOME"], exist_ok=True)
         with open(os.path.join(self.env["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
             f.write("[Default Applications]\ninode/directory=recorder.desktop\n"
@@ -410,6 +412,9 @@ class ShellTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: sorted(opened()) == sorted([home, shell.log_path])),
                         opened())
         self.assertTrue(os.path.isdir(home))
+        # Handed over as the desktop expects, with a token each to come to the front by.
+        tokens = read(record + ".tokens").split("\n")[:2]
+        self.assertTrue(all(tokens) and len(tokens) == 2, tokens)
 
         # What the desktop started for them is gone, not left as zombies of the shell.
         def zombies():
