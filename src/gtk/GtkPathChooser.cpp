@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "gtk/Shortcuts.h"
+
 namespace brivok {
 
 namespace {
@@ -55,13 +57,12 @@ void GtkPathChooser::choose(Done done) {
   gtk_box_pack_start(GTK_BOX(content), scroller, TRUE, TRUE, 0);
 
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-  gtk_box_pack_start(
-      GTK_BOX(buttons),
+  GtkWidget* addFiles =
       browseButton("Add _Files…", "add-files", G_CALLBACK(+[](GtkButton*, gpointer self) {
                      static_cast<GtkPathChooser*>(self)->browse(GTK_FILE_CHOOSER_ACTION_OPEN);
                    }),
-                   this, connections_),
-      FALSE, FALSE, 0);
+                   this, connections_);
+  gtk_box_pack_start(GTK_BOX(buttons), addFiles, FALSE, FALSE, 0);
   gtk_box_pack_start(
       GTK_BOX(buttons),
       browseButton("Add F_olders…", "add-folders", G_CALLBACK(+[](GtkButton*, gpointer self) {
@@ -80,7 +81,10 @@ void GtkPathChooser::choose(Done done) {
                      if (auto done = std::exchange(chooser->done_, nullptr)) done({});
                    }),
                    this);
+  carryShortcuts(GTK_WINDOW(dialog_));
   gtk_widget_show_all(dialog_);
+  // The first control that does something has the keys: the empty list shows nothing.
+  gtk_widget_grab_focus(addFiles);
 }
 
 void GtkPathChooser::present() {
@@ -103,6 +107,7 @@ void GtkPathChooser::browse(GtkFileChooserAction action) {
       GTK_RESPONSE_CANCEL, "_Add", GTK_RESPONSE_ACCEPT, nullptr);
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
   gtk_window_set_destroy_with_parent(GTK_WINDOW(chooser), TRUE);
+  carryShortcuts(GTK_WINDOW(chooser));
   gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), TRUE);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
@@ -152,6 +157,7 @@ void GtkPathChooser::add(const std::string& path) {
   gtk_widget_show_all(row);
   gtk_list_box_insert(GTK_LIST_BOX(list_), row, -1);
   gtk_widget_set_sensitive(link_, TRUE);
+  gtk_widget_grab_default(link_);  // Return links what is listed, from anywhere in the dialog
 }
 
 void GtkPathChooser::remove(GtkWidget* row, const std::string& path) {

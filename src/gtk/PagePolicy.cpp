@@ -5,6 +5,7 @@
 
 #include "bridge/NavigationPolicy.h"
 #include "core/Url.h"
+#include "gtk/Shortcuts.h"
 #include "gtk/UnwatchedPages.h"
 
 namespace brivok {
@@ -281,6 +282,7 @@ void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal)
         webkit_script_dialog_unref(d);
       });
   g_signal_connect(box, "response", G_CALLBACK(answerScriptDialog), entry);
+  carryShortcuts(GTK_WINDOW(box));
   gtk_widget_show(box);
 }
 

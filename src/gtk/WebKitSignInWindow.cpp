@@ -4,18 +4,13 @@
 
 #include "gtk/GtkLifetimes.h"
 #include "gtk/PagePolicy.h"
+#include "gtk/Shortcuts.h"
 #include "gtk/UnwatchedPages.h"
 #include "gtk/WebKitPage.h"
 #include "signin/SignInData.h"
 
 namespace brivok {
 namespace {
-
-// The application's keyboard shortcuts (undo, close, quit…) work in the window too.
-void carryShortcuts(GtkWindow* window) {
-  GApplication* app = g_application_get_default();
-  if (app && GTK_IS_APPLICATION(app)) gtk_window_set_application(window, GTK_APPLICATION(app));
-}
 
 class GtkSignInWindow : public SignInWindow {
  public:

@@ -47,6 +47,13 @@ TEST(ReferencePage, SaysPlainlyWhatHappened) {
     return js(std::string("document.querySelector('") + selector + "').innerText");
   };
 
+  // Every field has a name of its own for a screen reader, not its example text.
+  EXPECT_EQ(js("[...document.querySelectorAll('input')].every((i) => {"
+               " const l = document.getElementById(i.getAttribute('aria-labelledby'));"
+               " return l && l.textContent.trim() !== '' &&"
+               " (!i.placeholder || !l.textContent.includes(i.placeholder)); })"),
+            "true");
+
   // A saved preference shows at once and its value can be cleared.
   js("document.getElementById('pref-key').value = 'ui.theme';"
      "document.getElementById('pref-value').value = 'dark';"

@@ -381,6 +381,19 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(shell.stop(), 0)
         self.assertEqual(read(errors).count("without the web engine's sandbox"), 1, read(errors))
 
+    def test_the_main_views_zoom_survives_a_restart(self):
+        shell = self.shell().start()
+        shell.page_report()
+        self.assertEqual(shell.action("zoom-in"), 0)
+        self.assertEqual(shell.action("zoom-in"), 0)
+        self.assertTrue(wait_for(lambda: shell.settings().get("BrivokMainZoom") == 1.2, 5))
+        self.assertEqual(shell.stop(), 0)
+        shell = self.shell().start()
+        shell.page_report()
+        self.assertEqual(shell.action("zoom-out"), 0)  # one step down from where it was left
+        self.assertTrue(wait_for(lambda: shell.settings().get("BrivokMainZoom") == 1.1, 5))
+        self.assertEqual(shell.stop(), 0)
+
     def test_a_job_queued_at_the_backend_is_run_and_reported(self):
         shell = self.shell().start()
         shell.page_report()
