@@ -126,6 +126,31 @@ void Application::startingAsFirst() {
   backend_->start();
 }
 
+GtkWidget* Application::startingCover() {
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+  gtk_widget_set_name(box, "starting-cover");
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, "#starting-cover { background-color: @theme_bg_color; }", -1,
+                                  nullptr);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(box), GTK_STYLE_PROVIDER(css),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
+  gchar* markup = g_markup_printf_escaped("<span size='x-large' weight='bold'>%s</span>",
+                                          AppDelegate::kStartingTitle);
+  GtkWidget* title = gtk_label_new(nullptr);
+  gtk_label_set_markup(GTK_LABEL(title), markup);
+  g_free(markup);
+  GtkWidget* detail = gtk_label_new(AppDelegate::kStartingDetail);
+  gtk_style_context_add_class(gtk_widget_get_style_context(detail), "dim-label");
+  gtk_widget_set_valign(title, GTK_ALIGN_END);
+  gtk_widget_set_vexpand(title, TRUE);
+  gtk_widget_set_valign(detail, GTK_ALIGN_START);
+  gtk_widget_set_vexpand(detail, TRUE);
+  gtk_box_pack_start(GTK_BOX(box), title, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(box), detail, TRUE, TRUE, 0);
+  return box;
+}
+
 void Application::launch() {
   followDesktopColorScheme();
   // The icon lives beside the binary's resources until the desktop's own theme has it.
@@ -171,6 +196,19 @@ void Application::launch() {
   GtkWidget* overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
   gtk_container_add(GTK_CONTAINER(window_), overlay);
+  // The engine draws its first page a second or more after the window shows (its web process
+  // starts first). Until then the window says what is happening in the toolkit's own drawing,
+  // over the view; the view's first page on screen takes its place.
+  cover_ = startingCover();
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), cover_);
+  connections_.add(cover_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                     static_cast<Application*>(data)->cover_ = nullptr;
+                   }),
+                   this);
+  // The view is this object's own and goes with it: the call never outlives it.
+  webView_->setOnFirstPaint([this] {
+    if (cover_) gtk_widget_destroy(cover_);
+  });
   // Shown once here; presenting the window later shows the window only, so a view the page
   // hid stays hidden.
   gtk_widget_show_all(overlay);

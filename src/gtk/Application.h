@@ -40,6 +40,8 @@ class Application {
   static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
 
   void launch();
+  // What the window shows until the web view's first page is on screen.
+  static GtkWidget* startingCover();
   void saveFrame();
   void stopBackend();
 
@@ -47,6 +49,7 @@ class Application {
   mode_t childUmask_;
   GtkApplication* app_ = nullptr;
   GtkWidget* window_ = nullptr;
+  GtkWidget* cover_ = nullptr;  // the starting text, until the first page is drawn
   std::shared_ptr<GlibEventLoop> loop_;
   std::shared_ptr<Backend> backend_;
   std::shared_ptr<SettingsFile> settings_;

@@ -28,6 +28,8 @@ class Connection {
     return *this;
   }
 
+  bool connected() const { return ref_ != nullptr; }
+
   void disconnect() {
     if (!ref_) return;
     if (gpointer object = g_weak_ref_get(ref_.get())) {

@@ -1,6 +1,7 @@
 #include "gtk/WebKitMainView.h"
 
 #include <optional>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +19,14 @@ WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage
   content_ = webkit_user_content_manager_new();
   connections_.add(content_, "script-message-received::brivok", G_CALLBACK(scriptMessage), this);
   webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivok",
+                                                                       kBridgeWorld);
+  connections_.add(content_, "script-message-received::brivokPainted",
+                   G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult*, gpointer d) {
+                     auto* self = static_cast<WebKitMainView*>(d);
+                     if (auto painted = std::exchange(self->onFirstPaint_, nullptr)) painted();
+                   }),
+                   this);
+  webkit_user_content_manager_register_script_message_handler_in_world(content_, "brivokPainted",
                                                                        kBridgeWorld);
   connections_.add(content_, "script-message-received::brivokOutside", G_CALLBACK(outsideMessage),
                    this);
@@ -46,6 +55,8 @@ WebKitMainView::WebKitMainView(std::function<void(const PageMessage&)> onMessage
 
 WebKitMainView::~WebKitMainView() {
   connections_.clear();
+  firstDraw_.disconnect();
+  g_clear_handle_id(&loadSource_, g_source_remove);
   governor_->openOutside = nullptr;  // the view may outlive this object
   limit_.reset();
   g_signal_handlers_disconnect_by_data(view_, governor_);
@@ -118,14 +129,45 @@ void WebKitMainView::outsideMessage(WebKitUserContentManager*, WebKitJavascriptR
   }
 }
 
+gboolean WebKitMainView::runPendingLoad(gpointer data) {
+  auto* self = static_cast<WebKitMainView*>(data);
+  self->loadSource_ = 0;
+  self->drawn_ = true;
+  self->firstDraw_.disconnect();
+  if (auto pending = std::exchange(self->pendingLoad_, nullptr)) pending();
+  return G_SOURCE_REMOVE;
+}
+
+void WebKitMainView::whenDrawn(std::function<void()> load) {
+  if (drawn_) {
+    load();
+    return;
+  }
+  // The first load starts the engine's web process, which holds the main thread a while
+  // (more so in its sandbox): the window is on screen, with something to read, before it.
+  // A window that is never drawn (started minimized) loads all the same, a moment later.
+  pendingLoad_ = std::move(load);
+  if (firstDraw_.connected()) return;
+  loadSource_ = g_timeout_add(kFirstLoadWaitMs, runPendingLoad, this);
+  firstDraw_ = Connection(
+      view_, g_signal_connect_after(
+                 view_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer data) -> gboolean {
+                   auto* self = static_cast<WebKitMainView*>(data);
+                   g_clear_handle_id(&self->loadSource_, g_source_remove);
+                   self->loadSource_ = g_idle_add(runPendingLoad, self);  // once it is drawn
+                   return FALSE;
+                 }),
+                 this));
+}
+
 void WebKitMainView::loadUrl(const std::string& url) {
   limit_->start();
-  webkit_web_view_load_uri(view_, url.c_str());
+  whenDrawn([this, url] { webkit_web_view_load_uri(view_, url.c_str()); });
 }
 
 void WebKitMainView::loadHtml(const std::string& html) {
   limit_->stop();  // the shell's own page replaces whatever was loading
-  webkit_web_view_load_html(view_, html.c_str(), nullptr);
+  whenDrawn([this, html] { webkit_web_view_load_html(view_, html.c_str(), nullptr); });
 }
 
 bool WebKitMainView::isLoading() const {

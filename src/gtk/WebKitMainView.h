@@ -19,6 +19,7 @@ namespace brivok {
 class WebKitMainView : public MainWebView {
  public:
   static constexpr const char* kBridgeWorld = "brivok-bridge";
+  static constexpr guint kFirstLoadWaitMs = 500;
 
   explicit WebKitMainView(std::function<void(const PageMessage& message)> onMessage);
   ~WebKitMainView() override;
@@ -37,6 +38,9 @@ class WebKitMainView : public MainWebView {
                 const std::string& json) override;
 
   // Where addresses outside the shell go (the desktop's handler for their scheme).
+  // Called once, when the view has first put a page on screen.
+  void setOnFirstPaint(std::function<void()> painted) { onFirstPaint_ = std::move(painted); }
+
   void setOpenOutside(std::function<void(const std::string&)> open) {
     openOutside_ = std::move(open);
   }
@@ -52,10 +56,18 @@ class WebKitMainView : public MainWebView {
                              gpointer self);
 
   void installScripts();
+  // Runs `load` at once once the window has been drawn, else just after its first frame.
+  void whenDrawn(std::function<void()> load);
+  static gboolean runPendingLoad(gpointer self);
 
   std::function<void(const PageMessage&)> onMessage_;
   std::function<void(const std::string&)> openOutside_;
   std::function<void()> onStopped_;
+  std::function<void()> onFirstPaint_;
+  std::function<void()> pendingLoad_;  // the first load, waiting for the first frame
+  bool drawn_ = false;
+  Connection firstDraw_;
+  guint loadSource_ = 0;
   WebKitWebContext* context_ = nullptr;
   WebKitUserContentManager* content_ = nullptr;
   Connections connections_;

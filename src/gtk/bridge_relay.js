@@ -17,6 +17,10 @@ document.addEventListener(
   true,
 );
 
+// Tells the shell once the document is on screen: a frame begun and the next one begun means
+// the first was drawn.
+requestAnimationFrame(() => requestAnimationFrame(() => window.webkit.messageHandlers.brivokPainted.postMessage(0)));
+
 // Addresses the page opens with window.open; the shell decides where they may go.
 document.addEventListener(
   "brivok-open-outside",

@@ -78,8 +78,8 @@ struct PageFixture : ::testing::Test {
     // The backend's start page first, so that no test's own load races it.
     ASSERT_TRUE(spin(
         [&] {
-          return webkit_web_view_get_uri(view->view()) == sites.origin() + "/" &&
-                 !webkit_web_view_is_loading(view->view());
+          const char* uri = webkit_web_view_get_uri(view->view());
+          return uri && uri == sites.origin() + "/" && !webkit_web_view_is_loading(view->view());
         },
         20));
   }
