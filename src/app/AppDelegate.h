@@ -108,8 +108,8 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void openOrSay(const std::string& url, const std::string& message, const std::string& detail);
 
   Parts parts_;
-  std::string startUrl_;    // the backend's address, once it announced it
-  std::string statusHtml_;  // the status page, while it is what the main view shows
+  std::string startUrl_;      // the backend's address, once it announced it
+  std::string statusHtml_;    // the status page, while it is what the main view shows
   bool backendGone_ = false;  // it ended: never started again
   std::optional<Clock::time_point> lastPageStop_;
   std::vector<std::string> homeOrigins_;  // the origins of its page; none until then

@@ -28,7 +28,8 @@ void applyPortalValue(GVariant* value) {
     value = inner;
   }
   if (!value) return;
-  if (g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32)) preferDark(g_variant_get_uint32(value) == 1);
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32))
+    preferDark(g_variant_get_uint32(value) == 1);
   g_variant_unref(value);
 }
 
@@ -88,9 +89,8 @@ void followDesktopColorScheme() {
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!bus) return;
   g_dbus_connection_call(bus, kPortal, kPortalPath, kSettingsInterface, "ReadOne",
-                         g_variant_new("(ss)", kAppearance, "color-scheme"),
-                         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
-                         portalAnswered, nullptr);
+                         g_variant_new("(ss)", kAppearance, "color-scheme"), G_VARIANT_TYPE("(v)"),
+                         G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, portalAnswered, nullptr);
   g_object_unref(bus);  // the call and the subscription hold it
 }
 

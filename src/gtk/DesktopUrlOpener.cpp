@@ -38,7 +38,8 @@ void DesktopUrlOpener::open(const std::string& url, Done done) {
     if (done) done(opened);
     return;
   }
-  GdkDisplay* display = parent_ ? gtk_widget_get_display(GTK_WIDGET(parent_)) : gdk_display_get_default();
+  GdkDisplay* display =
+      parent_ ? gtk_widget_get_display(GTK_WIDGET(parent_)) : gdk_display_get_default();
   GdkAppLaunchContext* context = display ? gdk_display_get_app_launch_context(display) : nullptr;
   if (context) gdk_app_launch_context_set_timestamp(context, gtk_get_current_event_time());
   // Asynchronous, so a slow or missing handler never holds up the window.

@@ -101,8 +101,7 @@ bool SignInController::acceptsAddress(const std::string& url) {
   const auto parsed = Url::parse(url);
   if (!parsed || parsed->host.empty()) return false;
   const WebScheme scheme = webScheme(parsed->scheme);
-  return scheme == WebScheme::Https ||
-         (scheme == WebScheme::Http && isLoopbackHost(parsed->host));
+  return scheme == WebScheme::Https || (scheme == WebScheme::Http && isLoopbackHost(parsed->host));
 }
 
 std::string SignInController::captureScript() {
