@@ -7,8 +7,6 @@
 #include <csignal>
 
 #include "app/SettingsFile.h"
-#include "app/WindowFrame.h"
-#include "app/Zoom.h"
 #include "bridge/RateLimitedOpener.h"
 #include "gtk/AppMenu.h"
 #include "gtk/DesktopStyle.h"
@@ -16,6 +14,8 @@
 #include "gtk/GlibEventLoop.h"
 #include "gtk/GtkAppWindow.h"
 #include "gtk/GtkPathChooser.h"
+#include "gtk/MainWindowFrame.h"
+#include "gtk/ShellApplicationClass.h"
 #include "gtk/SoupHttpClient.h"
 #include "gtk/WebKitMainView.h"
 #include "gtk/WebKitOffscreenPages.h"
@@ -26,65 +26,18 @@
 
 namespace brivok {
 
-namespace {
-
-constexpr Duration kFrameSaveDelay{400};
-
-// The work areas of the screens now attached.
-std::vector<Rect> workAreas() {
-  std::vector<Rect> areas;
-  GdkDisplay* display = gdk_display_get_default();
-  const int count = display ? gdk_display_get_n_monitors(display) : 0;
-  for (int i = 0; i < count; ++i) {
-    GdkRectangle area;
-    gdk_monitor_get_workarea(gdk_display_get_monitor(display, i), &area);
-    areas.push_back({area.x, area.y, area.width, area.height});
-  }
-  return areas;
-}
-
-}  // namespace
-
-}  // namespace brivok
-
-// The application class, only so the primary instance can act before the toolkit starts: its
-// start-up runs once the session bus has said this launch is the first, and before GTK opens
-// the display.
-G_DECLARE_FINAL_TYPE(BrivokGtkApplication, brivok_gtk_application, BRIVOK, GTK_APPLICATION,
-                     GtkApplication)
-struct _BrivokGtkApplication {
-  GtkApplication parent;
-  brivok::Application* owner;
-};
-G_DEFINE_TYPE(BrivokGtkApplication, brivok_gtk_application, GTK_TYPE_APPLICATION)
-
-static void brivok_gtk_application_startup(GApplication* app) {
-  BRIVOK_GTK_APPLICATION(app)->owner->startingAsFirst();
-  G_APPLICATION_CLASS(brivok_gtk_application_parent_class)->startup(app);
-}
-
-static void brivok_gtk_application_class_init(BrivokGtkApplicationClass* klass) {
-  G_APPLICATION_CLASS(klass)->startup = brivok_gtk_application_startup;
-}
-
-static void brivok_gtk_application_init(BrivokGtkApplication*) {}
-
-namespace brivok {
-
 Application::Application(Paths paths, mode_t childUmask)
     : paths_(std::move(paths)), childUmask_(childUmask) {
-  auto* app = BRIVOK_GTK_APPLICATION(g_object_new(brivok_gtk_application_get_type(),
-                                                  "application-id", kApplicationId, "flags",
-                                                  G_APPLICATION_DEFAULT_FLAGS, nullptr));
-  app->owner = this;
-  app_ = GTK_APPLICATION(app);
+  app_ = newShellApplication(
+      kApplicationId, +[](gpointer self) { static_cast<Application*>(self)->startingAsFirst(); },
+      this);
   connections_.add(app_, "activate", G_CALLBACK(activate), this);
   connections_.add(app_, "shutdown", G_CALLBACK(shutdown), this);
 }
 
 Application::~Application() {
   for (guint& source : signalSources_) g_clear_handle_id(&source, g_source_remove);
-  frameSave_.cancel();
+  frame_.reset();
   connections_.clear();
   delegate_.reset();
   backend_.reset();
@@ -167,31 +120,8 @@ void Application::launch() {
 
   window_ = gtk_application_window_new(app_);
   gtk_window_set_title(GTK_WINDOW(window_), "Brivok");
-  gtk_widget_set_size_request(window_, WindowFrame::kMinWidth, WindowFrame::kMinHeight);
-  if (auto frame = WindowFrame::load(*settings_)) {
-    gtk_window_set_default_size(GTK_WINDOW(window_), frame->width, frame->height);
-    // A frame left on a screen that is gone comes back centred, at its size.
-    if (frame->reachableOn(workAreas())) {
-      gtk_window_move(GTK_WINDOW(window_), frame->x, frame->y);
-    } else {
-      gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-    }
-  } else {
-    gtk_window_set_default_size(GTK_WINDOW(window_), WindowFrame::kDefaultWidth,
-                                WindowFrame::kDefaultHeight);
-    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-  }
-  // The main view's zoom comes back as it was left, and is kept as it changes.
-  if (const auto level = zoom::load(*settings_)) {
-    webkit_web_view_set_zoom_level(webView_->view(), *level);
-  }
-  connections_.add(webView_->view(), "notify::zoom-level",
-                   G_CALLBACK(+[](GObject* view, GParamSpec*, gpointer data) {
-                     auto* self = static_cast<Application*>(data);
-                     zoom::save(*self->settings_,
-                                webkit_web_view_get_zoom_level(WEBKIT_WEB_VIEW(view)));
-                   }),
-                   this);
+  frame_ =
+      std::make_unique<MainWindowFrame>(GTK_WINDOW(window_), webView_->view(), settings_, loop_);
   // The secondary site's view floats over the main view in this overlay.
   GtkWidget* overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(overlay), webView_->widget());
@@ -212,8 +142,6 @@ void Application::launch() {
   // Shown once here; presenting the window later shows the window only, so a view the page
   // hid stays hidden.
   gtk_widget_show_all(overlay);
-  connections_.add(window_, "configure-event", G_CALLBACK(configured), this);
-  connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
   connections_.add(window_, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
                      auto* self = static_cast<Application*>(data);
                      self->window_ = nullptr;
@@ -270,34 +198,9 @@ void Application::launch() {
   delegate_->didFinishLaunching();
 }
 
-gboolean Application::configured(GtkWidget*, GdkEvent*, gpointer data) {
-  auto* self = static_cast<Application*>(data);
-  // Moves and resizes come in bursts; save once the window has come to rest.
-  self->frameSave_ = Timer::after(self->loop_, kFrameSaveDelay, [self] { self->saveFrame(); });
-  return FALSE;
-}
-
-gboolean Application::deleted(GtkWidget*, GdkEvent*, gpointer data) {
-  static_cast<Application*>(data)->saveFrame();
-  return FALSE;
-}
-
-void Application::saveFrame() {
-  if (!window_ || !settings_ || !gtk_widget_get_realized(window_)) return;
-  // The frame kept is the window's own: full screen, maximized or tiled, its size is the
-  // screen's, and a later start would open a plain window that covers the screen.
-  const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(window_));
-  if (state & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_TILED))
-    return;
-  WindowFrame frame;
-  gtk_window_get_position(GTK_WINDOW(window_), &frame.x, &frame.y);
-  gtk_window_get_size(GTK_WINDOW(window_), &frame.width, &frame.height);
-  frame.save(*settings_);
-}
-
 gboolean Application::quitOnSignal(gpointer data) {
   auto* self = static_cast<Application*>(data);
-  self->saveFrame();
+  if (self->frame_) self->frame_->save();
   if (g_main_depth() > 1) {
     // A modal dialog runs a loop of its own (a page's print dialog, a file chooser): the
     // application's loop would end only once the dialog closed, if ever. Stop the backend
@@ -319,8 +222,7 @@ void Application::stopBackend() {
 
 void Application::shutdown(GtkApplication*, gpointer data) {
   auto* self = static_cast<Application*>(data);
-  self->frameSave_.cancel();
-  self->saveFrame();  // a move or resize not yet saved is not lost
+  if (self->frame_) self->frame_->save();  // a move or resize not yet saved is not lost
   self->stopBackend();
 }
 

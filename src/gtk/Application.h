@@ -15,6 +15,7 @@ namespace brivok {
 class GlibEventLoop;
 class SettingsFile;
 class WebKitMainView;
+class MainWindowFrame;
 
 // The desktop application: one instance per user session, one main window, quit on the
 // last window closed or on SIGTERM, SIGINT or SIGHUP, and the backend stopped on the way out.
@@ -36,13 +37,10 @@ class Application {
   static void activate(GtkApplication*, gpointer self);
   static void shutdown(GtkApplication*, gpointer self);
   static gboolean quitOnSignal(gpointer self);
-  static gboolean configured(GtkWidget*, GdkEvent*, gpointer self);
-  static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
 
   void launch();
   // What the window shows until the web view's first page is on screen.
   static GtkWidget* startingCover();
-  void saveFrame();
   void stopBackend();
 
   Paths paths_;
@@ -56,8 +54,8 @@ class Application {
   std::shared_ptr<WebKitMainView> webView_;
   std::shared_ptr<AppDelegate> delegate_;
   guint signalSources_[3] = {0, 0, 0};
-  Timer frameSave_;          // the window's frame, saved once it comes to rest
-  Connections connections_;  // of the application and its main window
+  std::unique_ptr<MainWindowFrame> frame_;  // the window's frame and zoom, kept across runs
+  Connections connections_;                 // of the application and its main window
 };
 
 }  // namespace brivok
