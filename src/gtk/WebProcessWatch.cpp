@@ -52,7 +52,9 @@ bool nameAndParent(pid_t pid, std::string& name, pid_t& parent) {
   return true;
 }
 
-std::vector<pid_t> findWebProcesses() {
+}  // namespace
+
+std::vector<pid_t> ownWebProcesses() {
   std::map<pid_t, std::pair<std::string, pid_t>> all;
   if (DIR* proc = opendir("/proc")) {
     while (dirent* entry = readdir(proc)) {
@@ -82,6 +84,8 @@ std::vector<pid_t> findWebProcesses() {
   return out;
 }
 
+namespace {
+
 std::size_t residentBytes(pid_t pid) {
   const std::string statm = readSmall("/proc/" + std::to_string(pid) + "/statm");
   unsigned long size = 0, resident = 0;
@@ -104,7 +108,7 @@ void end(pid_t pid) {
 
 gboolean check(gpointer data) {
   auto* watch = static_cast<Watch*>(data);
-  if (watch->ticks++ % kFindEvery == 0) watch->known = findWebProcesses();
+  if (watch->ticks++ % kFindEvery == 0) watch->known = ownWebProcesses();
   for (const pid_t pid : watch->known) {
     if (residentBytes(pid) > watch->limit) end(pid);
   }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <vector>
 
 namespace brivok {
 
@@ -11,5 +14,8 @@ namespace brivok {
 // view then hears "web-process-terminated" and ends its job or loads its page again.
 // Started once, for the rest of the run, on the main loop.
 void watchWebProcessMemory(std::size_t limitBytes);
+
+// The engine's web processes this process started (the sandbox puts a launcher in between).
+std::vector<pid_t> ownWebProcesses();
 
 }  // namespace brivok

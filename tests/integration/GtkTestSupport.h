@@ -8,17 +8,15 @@
 #include <csignal>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "RecordingOpener.h"
 #include "Spin.h"
+#include "gtk/WebProcessWatch.h"
 #include "platform/AppWindow.h"
 
 namespace brivok::testing {
@@ -150,32 +148,6 @@ inline WebKitWebView* webViewIn(const char* title) {
   return window ? WEBKIT_WEB_VIEW(
                       findWidget(window, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }))
                 : nullptr;
-}
-
-// This process's web processes (the sandbox puts a launcher in between).
-inline std::vector<pid_t> webProcesses() {
-  std::map<pid_t, std::pair<std::string, pid_t>> all;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    const auto open = stat.find('(');
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2) continue;
-    all[std::stoi(name)] = {stat.substr(open + 1, close - open - 1), parent};
-  }
-  std::vector<pid_t> out;
-  for (const auto& [pid, info] : all) {
-    if (info.first != "WebKitWebProces") continue;
-    pid_t up = info.second;
-    for (int i = 0; i < 8 && up > 1 && up != getpid(); ++i) up = all.count(up) ? all[up].second : 0;
-    if (up == getpid()) out.push_back(pid);
-  }
-  return out;
 }
 
 inline std::string mountNamespace(pid_t pid) {

@@ -300,7 +300,7 @@ TEST_F(PageFixture, WebProcessesRunSandboxedAndOneThatGoesAwayEndsOrReloadsWhatI
     const std::string marker =
         std::string(g_get_home_dir()) + "/.brivok-test-" + std::to_string(getpid());
     testing::writeFile(marker, "private");
-    const auto processes = testing::webProcesses();
+    const auto processes = ownWebProcesses();
     EXPECT_GE(processes.size(), 4u);
     for (const pid_t pid : processes) {
       EXPECT_NE(testing::mountNamespace(pid), testing::mountNamespace(getpid())) << pid;

@@ -73,7 +73,7 @@ TEST(NavigationPolicy, HomeOriginsAndFramesThatWouldTakeTheMainViewElsewhere) {
   using N = Navigation;
   const char* shown = "http://127.0.0.1:4100";
   const Case cases[] = {
-      // The page on screen, and frames of its own origin, go where Part 3.2 lets them.
+      // The page on screen, and frames of its own origin, go where the usual rules let them.
       {"http://127.0.0.1:4200/", shown, false, N::Allow},
       {"http://localhost:4100/x", "http://localhost:4100", false, N::Allow},
       {"https://other.example/", shown, false, N::OpenOutside},
