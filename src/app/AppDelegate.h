@@ -83,13 +83,6 @@ class AppDelegate : public BridgeHandler, public std::enable_shared_from_this<Ap
   void openLog();
   void installCLI();
 
-  const Parts& parts() const { return parts_; }
-  // The open interactive sign-ins, by the page's request id.
-  const std::map<std::string, std::shared_ptr<SignInController>>& signIns() const {
-    return signIns_;
-  }
-  const std::shared_ptr<TarvelView>& tarvelView() const { return tarvelView_; }
-
  private:
   explicit AppDelegate(Parts parts) : parts_(std::move(parts)) {}
   void backendReady(const std::string& url);

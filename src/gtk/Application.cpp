@@ -60,7 +60,7 @@ void Application::activate(GtkApplication*, gpointer data) {
   auto* self = static_cast<Application*>(data);
   // A second launch lands here in the running instance: show the window, start nothing.
   if (self->delegate_) {
-    self->delegate_->parts().window->present();
+    if (self->window_) gtk_window_present(GTK_WINDOW(self->window_));
     return;
   }
   self->launch();

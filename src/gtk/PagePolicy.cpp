@@ -286,4 +286,12 @@ void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal)
   gtk_widget_show(box);
 }
 
+void showSignInDialog(GtkWindow* window, WebKitScriptDialog* dialog, bool closing) {
+  if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_ALERT && !closing) {
+    showScriptDialog(window, dialog, false);
+  } else {
+    answerUnwatched(dialog);
+  }
+}
+
 }  // namespace brivok

@@ -43,4 +43,9 @@ void withoutDownloadItems(WebKitWebView* view);
 // the engine gets the answer when the dialog closes. A modal dialog holds the window.
 void showScriptDialog(GtkWindow* parent, WebKitScriptDialog* dialog, bool modal);
 
+// A sign-in window's page dialog: an alert is shown on `window` and not modal, so the rest of
+// the shell goes on; anything else, and anything once the window is `closing`, is answered at
+// once.
+void showSignInDialog(GtkWindow* window, WebKitScriptDialog* dialog, bool closing);
+
 }  // namespace brivok

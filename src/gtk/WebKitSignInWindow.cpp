@@ -1,11 +1,8 @@
 #include "gtk/WebKitSignInWindow.h"
 
-#include <vector>
-
 #include "gtk/GtkLifetimes.h"
-#include "gtk/PagePolicy.h"
 #include "gtk/Shortcuts.h"
-#include "gtk/UnwatchedPages.h"
+#include "gtk/SignInPopups.h"
 #include "gtk/WebKitPage.h"
 #include "signin/SignInData.h"
 
@@ -28,7 +25,7 @@ class GtkSignInWindow : public SignInWindow {
     gtk_widget_set_visible(padlock_, secure);
   }
   void removeLoginChannel() override;
-  void closePopups() override;
+  void closePopups() override { popups_->closeAll(); }
   void showStopped(bool stopped) override {
     gtk_widget_set_visible(stoppedBar_, stopped);
     gtk_widget_set_sensitive(done_, !stopped);
@@ -36,13 +33,7 @@ class GtkSignInWindow : public SignInWindow {
 
  private:
   static gboolean deleted(GtkWidget*, GdkEvent*, gpointer self);
-  static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
-  static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
   static void loginMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self);
-
-  void watchPage(WebKitWebView* view);
-  void showPopup(WebKitWebView* view);
-  void dropPopup(GtkWidget* window);
 
   std::weak_ptr<Events> events_;
   bool capturing_;
@@ -56,8 +47,8 @@ class GtkSignInWindow : public SignInWindow {
   WebKitWebView* view_ = nullptr;
   std::shared_ptr<WebKitPage> page_;
   WebKitUserContentManager* content_ = nullptr;  // (owned)
-  std::vector<GtkWidget*> popups_;               // popup windows, in the order opened
-  Connections connections_;                      // every handler that reaches this object
+  std::unique_ptr<SignInPopups> popups_;
+  Connections connections_;  // every handler that reaches this object
   Connection loginChannel_;
 };
 
@@ -158,7 +149,11 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
       done, GConnectFlags(0));
 
   connections_.add(window_, "delete-event", G_CALLBACK(deleted), this);
-  watchPage(view_);
+  popups_ = std::make_unique<SignInPopups>(GTK_WINDOW(window_), [events = events_] {
+    auto open = events.lock();
+    return open && open->mayOpenPopup();
+  });
+  popups_->watch(view_);
   gtk_widget_show_all(box);
   gtk_widget_set_visible(padlock_, options.secure);
   gtk_widget_hide(stoppedBar_);
@@ -169,7 +164,7 @@ GtkSignInWindow::GtkSignInWindow(std::shared_ptr<WebKitStore> store, const Optio
 }
 
 GtkSignInWindow::~GtkSignInWindow() {
-  closePopups();
+  popups_.reset();
   page_.reset();
   loginChannel_.disconnect();
   connections_.clear();  // nothing reaches this object from here on
@@ -177,17 +172,10 @@ GtkSignInWindow::~GtkSignInWindow() {
   g_object_unref(content_);
 }
 
-void GtkSignInWindow::watchPage(WebKitWebView* view) {
-  connections_.add(view, "create", G_CALLBACK(create), this);
-  connections_.add(view, "script-dialog", G_CALLBACK(scriptDialog), this);
-  g_signal_connect(view, "run-file-chooser", G_CALLBACK(refuseFileChooser), nullptr);
-  withoutDownloadItems(view);
-}
-
 void GtkSignInWindow::close() {
   if (closed_) return;
   closed_ = true;
-  closePopups();
+  popups_->setClosing();
   gtk_widget_hide(window_);
   webkit_web_view_stop_loading(view_);
   if (auto events = events_.lock()) events->windowClosed();
@@ -208,110 +196,6 @@ void GtkSignInWindow::loginMessage(WebKitUserContentManager*, WebKitJavascriptRe
   const std::string text = json;
   g_free(json);
   if (auto events = self->events_.lock()) events->loginMessage(text);
-}
-
-GtkWidget* GtkSignInWindow::create(WebKitWebView* view, WebKitNavigationAction* action,
-                                   gpointer data) {
-  auto* self = static_cast<GtkSignInWindow*>(data);
-  auto events = self->events_.lock();
-  if (!events || !events->mayOpenPopup() || self->closed_) {
-    // Nothing may wait for a user: the page goes on in the same window.
-    webkit_web_view_load_request(view, webkit_navigation_action_get_request(action));
-    return nullptr;
-  }
-  GtkWidget* popup = webkit_web_view_new_with_related_view(view);
-  // A page that gives no size gets its opener's window size from the engine; remember that
-  // size so it can be told apart from one the page asked for.
-  GtkWidget* opener = gtk_widget_get_toplevel(GTK_WIDGET(view));
-  if (GTK_IS_WINDOW(opener)) {
-    int w = 0, h = 0;
-    gtk_window_get_size(GTK_WINDOW(opener), &w, &h);
-    g_object_set_data(G_OBJECT(popup), "opener-size", GINT_TO_POINTER((w << 16) | (h & 0xffff)));
-  }
-  webkit_settings_set_user_agent(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(popup)),
-                                 signin::kUserAgent);
-  self->watchPage(WEBKIT_WEB_VIEW(popup));
-  self->connections_.add(popup, "ready-to-show",
-                         G_CALLBACK(+[](WebKitWebView* popupView, gpointer d) {
-                           static_cast<GtkSignInWindow*>(d)->showPopup(popupView);
-                         }),
-                         self);
-  return popup;
-}
-
-void GtkSignInWindow::showPopup(WebKitWebView* view) {
-  WebKitWindowProperties* properties = webkit_web_view_get_window_properties(view);
-  GdkRectangle geometry{0, 0, 0, 0};
-  webkit_window_properties_get_geometry(properties, &geometry);
-  const int openerSize = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), "opener-size"));
-  if (openerSize && openerSize == ((geometry.width << 16) | (geometry.height & 0xffff))) {
-    geometry.width = geometry.height = 0;
-  }
-  const int width = geometry.width > 0 ? geometry.width : signin::kPopupWidth;
-  const int height = geometry.height > 0 ? geometry.height : signin::kPopupHeight;
-
-  GtkWidget* popup = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  carryShortcuts(GTK_WINDOW(popup));
-  gtk_window_set_title(GTK_WINDOW(popup), gtk_window_get_title(GTK_WINDOW(window_)));
-  gtk_window_set_transient_for(GTK_WINDOW(popup), GTK_WINDOW(window_));
-  gtk_window_set_default_size(GTK_WINDOW(popup), width, height);
-  gtk_container_add(GTK_CONTAINER(popup), GTK_WIDGET(view));
-
-  Rect parent;
-  gtk_window_get_position(GTK_WINDOW(window_), &parent.x, &parent.y);
-  gtk_window_get_size(GTK_WINDOW(window_), &parent.width, &parent.height);
-  std::optional<Rect> workArea;
-  GdkDisplay* display = gtk_widget_get_display(window_);
-  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
-  GdkMonitor* monitor = gdkWindow ? gdk_display_get_monitor_at_window(display, gdkWindow)
-                                  : gdk_display_get_primary_monitor(display);
-  if (monitor) {
-    GdkRectangle area;
-    gdk_monitor_get_workarea(monitor, &area);
-    workArea = Rect{area.x, area.y, area.width, area.height};
-  }
-  const auto [x, y] = signin::popupOrigin(parent, workArea, width, height);
-  gtk_window_move(GTK_WINDOW(popup), x, y);
-
-  connections_.add(popup, "delete-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer d) {
-                     static_cast<GtkSignInWindow*>(d)->dropPopup(w);
-                     return TRUE;
-                   }),
-                   this);
-  connections_.add(
-      view, "close", G_CALLBACK(+[](WebKitWebView* v, gpointer d) {
-        static_cast<GtkSignInWindow*>(d)->dropPopup(gtk_widget_get_toplevel(GTK_WIDGET(v)));
-      }),
-      this);
-  popups_.push_back(popup);
-  gtk_widget_show_all(popup);
-  gtk_window_present(GTK_WINDOW(popup));
-}
-
-void GtkSignInWindow::dropPopup(GtkWidget* window) {
-  for (auto it = popups_.begin(); it != popups_.end(); ++it) {
-    if (*it != window) continue;
-    popups_.erase(it);
-    gtk_widget_destroy(window);  // its handlers go with it
-    return;
-  }
-}
-
-void GtkSignInWindow::closePopups() {
-  while (!popups_.empty()) dropPopup(popups_.front());
-}
-
-gboolean GtkSignInWindow::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
-  auto* self = static_cast<GtkSignInWindow*>(data);
-  // Alerts are shown, attached to the sign-in window and not modal, so the rest of the shell
-  // goes on; everything else, and anything once the window is closing, is answered at once.
-  if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_ALERT &&
-      !self->closed_) {
-    showScriptDialog(GTK_WINDOW(self->window_), dialog, false);
-  } else {
-    answerUnwatched(dialog);
-  }
-  return TRUE;
 }
 
 void GtkSignInWindow::removeLoginChannel() {

@@ -50,6 +50,7 @@ struct PageFixture : ::testing::Test {
   std::unique_ptr<testing::ShownWindow> window;
   std::shared_ptr<GtkPathChooser> chooser;
   std::shared_ptr<WebKitSignInWindows> signIns;
+  std::weak_ptr<WebKitTarvelView> tarvelMade;  // the secondary site's view, once the page asks
   // A backend with nothing to run, told ready at the test sites: their pages are its own.
   std::shared_ptr<Backend> backend =
       Backend::create(loop, {dir / "no-res", dir.path(), dir / "backend.log", {}});
@@ -67,9 +68,11 @@ struct PageFixture : ::testing::Test {
                              signIns};
     parts.pathChooser = chooser;
     parts.makeTarvelView = [this] {
-      return std::make_shared<WebKitTarvelView>(
+      auto made = std::make_shared<WebKitTarvelView>(
           GTK_OVERLAY(overlay), view->view(), dir / "data/default", dir / "cache/default",
           AppDelegate::kTarvelDomain, [this](const std::string& url) { opener->open(url); });
+      tarvelMade = made;
+      return made;
     };
     parts.tarvelUrl = sites.origin() + "/tarvel.html";
     delegate = AppDelegate::create(std::move(parts));
@@ -191,10 +194,10 @@ TEST_F(PageFixture, TarvelShowsMovesHidesAndKeepsItsPage) {
   load("/dialogs.html");
   send(R"({"action":"tarvel","visible":false,"rect":[1,2,3,4]})");
   send(R"({"action":"tarvel","visible":true,"rect":[10,10,100]})");
-  EXPECT_FALSE(delegate->tarvelView());
+  EXPECT_FALSE(tarvelMade.lock());
   send(R"({"action":"tarvel","visible":true,"rect":[20,450,300,400]})");
-  ASSERT_TRUE(delegate->tarvelView());
-  WebKitWebView* tarvel = static_cast<WebKitTarvelView*>(delegate->tarvelView().get())->view();
+  ASSERT_TRUE(tarvelMade.lock());
+  WebKitWebView* tarvel = tarvelMade.lock()->view();
   ASSERT_TRUE(waitForPage(tarvel, sites.origin() + "/tarvel.html"));
   // Running past the bottom of the window, it is drawn from its top, clipped at the window's
   // edge (the page is green from its first pixel).
@@ -328,9 +331,6 @@ TEST_F(PageFixture, WebProcessesRunSandboxedAndOneThatGoesAwayEndsOrReloadsWhatI
   ASSERT_TRUE(bar && done);
   ASSERT_TRUE(spin([&] { return gtk_widget_get_visible(bar); }, 5));
   EXPECT_FALSE(gtk_widget_get_sensitive(done));
-  delegate->signIns().at("s")->finishSignIn();
-  testing::pause(0.5);
-  EXPECT_EQ(evaluate(view->view(), "answers.length"), "0");
   gtk_info_bar_response(GTK_INFO_BAR(bar), GTK_RESPONSE_OK);
   ASSERT_TRUE(waitForPage(signIn, o + "/login.html"));
   EXPECT_FALSE(gtk_widget_get_visible(bar));
