@@ -12,6 +12,7 @@ struct TarvelRequest {
   bool visible = false;
   std::vector<double> rect;  // x, y, width, height in CSS pixels; empty when malformed
   bool reload = false;
+  bool operator==(const TarvelRequest&) const = default;
 };
 struct SignInRequest {
   std::string id;
@@ -19,17 +20,23 @@ struct SignInRequest {
   std::string title = "Sign in";
   std::vector<std::string> domains;  // empty when the list held anything but strings
   std::string key;
+  bool operator==(const SignInRequest&) const = default;
 };
-struct PickPathsRequest {};
+struct PickPathsRequest {
+  bool operator==(const PickPathsRequest&) const = default;
+};
 struct ForgetSignInRequest {
   std::string key;
+  bool operator==(const ForgetSignInRequest&) const = default;
 };
 struct SetPrefRequest {
   std::string key;
   std::string value;
+  bool operator==(const SetPrefRequest&) const = default;
 };
 struct OpenExternalRequest {
   std::string url;  // already checked: an https URL with a host
+  bool operator==(const OpenExternalRequest&) const = default;
 };
 
 using BridgeMessage = std::variant<TarvelRequest, SignInRequest, PickPathsRequest,

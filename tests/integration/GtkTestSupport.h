@@ -16,8 +16,10 @@
 
 #include "RecordingOpener.h"
 #include "Spin.h"
+#include "gtk/GlibEventLoop.h"
 #include "gtk/WebProcessWatch.h"
 #include "platform/AppWindow.h"
+#include "signin/SignInController.h"
 
 namespace brivok::testing {
 
@@ -148,6 +150,25 @@ inline WebKitWebView* webViewIn(const char* title) {
   return window ? WEBKIT_WEB_VIEW(
                       findWidget(window, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }))
                 : nullptr;
+}
+
+// A sign-in window shown as the shell shows one, and the web view of its page (null when the
+// window did not come up). Its page may still be loading.
+struct ShownSignIn {
+  std::shared_ptr<SignInController> controller;
+  WebKitWebView* view = nullptr;
+};
+inline ShownSignIn showSignIn(SignInWindows& windows, const std::string& url,
+                              const std::string& title,
+                              const std::vector<std::string>& domains = {},
+                              const std::string& key = "",
+                              SignInController::FinishCallback onFinish = nullptr) {
+  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), url, title, domains,
+                                    key);
+  c->onFinish = onFinish ? std::move(onFinish)
+                         : [](const std::optional<nlohmann::json>&, const std::string&) {};
+  c->show();
+  return {c, webViewIn(title.c_str())};
 }
 
 inline std::string mountNamespace(pid_t pid) {

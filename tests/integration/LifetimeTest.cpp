@@ -25,10 +25,7 @@ TEST(Lifetimes, SignInWindowsAndJobsLetGoMidway) {
   const std::string o = sites.origin();
 
   const auto openWindow = [&](const std::string& url) {
-    auto c = SignInController::create(windows, loop, url, "Lifetime", {}, "");
-    c->onFinish = [](const std::optional<nlohmann::json>&, const std::string&) {};
-    c->show();
-    return c;
+    return showSignIn(windows, url, "Lifetime").controller;
   };
   const auto viewOf = [](const char* title) { return webViewIn(title); };
 

@@ -25,6 +25,7 @@ namespace {
 using testing::bodyText;
 using testing::evaluate;
 using testing::ShownWindow;
+using testing::showSignIn;
 using testing::spin;
 using testing::TempDir;
 using testing::TestSites;
@@ -173,11 +174,7 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   };
   {
     WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
-    auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page,
-                                      "Local sign-in", {"127.0.0.1"}, "acct");
-    c->onFinish = finish;
-    c->show();
-    WebKitWebView* view = webViewIn("Local sign-in");
+    auto [c, view] = showSignIn(windows, page, "Local sign-in", {"127.0.0.1"}, "acct", finish);
     ASSERT_TRUE(view);
     ASSERT_TRUE(waitForPage(view, page));
     evaluate(view,
@@ -203,11 +200,8 @@ TEST(SignInWindow, TypedLoginAndTheKeysCookiesComeBackAndOutliveARestart) {
   ended = false;
   answer.reset();
   WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
-  auto again = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Again",
-                                        {"127.0.0.1"}, "acct");
-  again->onFinish = finish;
-  again->show();
-  ASSERT_TRUE(waitForPage(webViewIn("Again"), page));
+  auto [again, againView] = showSignIn(windows, page, "Again", {"127.0.0.1"}, "acct", finish);
+  ASSERT_TRUE(waitForPage(againView, page));
   again->finishSignIn();
   ASSERT_TRUE(spin([&] { return ended; }));
   bool sid = false;
@@ -274,10 +268,7 @@ TEST(SignInWindow, TheCapturedLoginIsTheOneTypedOnTheSiteItself) {
   testing::TempDir dir;
   WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   const std::string page = sites.origin() + "/login-framed.html";
-  auto c = SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Framed",
-                                    {"127.0.0.1"}, "");
-  c->show();
-  WebKitWebView* view = webViewIn("Framed");
+  auto [c, view] = showSignIn(windows, page, "Framed", {"127.0.0.1"});
   ASSERT_TRUE(view);
   ASSERT_TRUE(waitForPage(view, page));
   const auto type = [&](const char* user, const char* password) {

@@ -16,6 +16,7 @@ namespace {
 
 using testing::evaluate;
 using testing::pressKey;
+using testing::showSignIn;
 using testing::spin;
 
 // The menu bar's shortcuts in real windows of an application: a page's text field, the
@@ -91,12 +92,10 @@ TEST(MenuKeys, EditKeysWorkInFieldsAndCloseEndsASignIn) {
   // Ctrl+W on a sign-in window ends the sign-in as closed.
   WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   std::optional<std::string> ending;
-  auto signIn = SignInController::create(windows, std::make_shared<GlibEventLoop>(),
-                                         sites.origin() + "/login.html", "Keys", {}, "");
-  signIn->onFinish = [&](const std::optional<nlohmann::json>&, const std::string& e) {
-    ending = e;
-  };
-  signIn->show();
+  auto signIn =
+      showSignIn(windows, sites.origin() + "/login.html", "Keys", {}, "",
+                 [&](const std::optional<nlohmann::json>&, const std::string& e) { ending = e; })
+          .controller;
   GtkWidget* signInWindow = testing::findWindow(
       [](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Keys") == 0; });
   ASSERT_TRUE(signInWindow);

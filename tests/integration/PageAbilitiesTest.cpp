@@ -25,6 +25,7 @@ using testing::clickAt;
 using testing::evaluate;
 using testing::findWidget;
 using testing::findWindow;
+using testing::showSignIn;
 using testing::spin;
 using testing::TempDir;
 using testing::TestSites;
@@ -415,15 +416,11 @@ TEST(SignInPopups, OpenSizedCloseThemselvesAndEndWithTheSignIn) {
   WebKitSignInWindows windows(std::make_shared<WebKitStores>(dir / "data", dir / "cache"));
   const std::string page = sites.origin() + "/consent.html";
   bool ended = false;
-  auto c =
-      SignInController::create(windows, std::make_shared<GlibEventLoop>(), page, "Consent", {}, "");
-  c->onFinish = [&](const std::optional<nlohmann::json>&, const std::string&) { ended = true; };
-  c->show();
-  GtkWidget* signIn =
-      findWindow([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Consent") == 0; });
-  ASSERT_TRUE(signIn);
-  auto* view =
-      WEBKIT_WEB_VIEW(findWidget(signIn, [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); }));
+  auto [c, view] =
+      showSignIn(windows, page, "Consent", {}, "",
+                 [&](const std::optional<nlohmann::json>&, const std::string&) { ended = true; });
+  ASSERT_TRUE(view);
+  GtkWidget* signIn = gtk_widget_get_toplevel(GTK_WIDGET(view));
   ASSERT_TRUE(waitForPage(view, page));
   auto popup = [&] {
     return findWindow([&](GtkWindow* w) {

@@ -7,94 +7,65 @@
 namespace brivok {
 namespace {
 
-// What a message asks for, as one line of text; empty when it is dropped.
-std::string describe(std::string_view json) {
-  const auto message = parseBridgeMessage(json);
-  if (!message) return "";
-  const auto join = [](const auto& items) {
-    std::string out;
-    for (const auto& item : items) {
-      if (!out.empty()) out += ",";
-      out += nlohmann::json(item).dump();
-    }
-    return "[" + out + "]";
-  };
-  return std::visit(
-      [&](const auto& m) -> std::string {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, TarvelRequest>) {
-          return "tarvel " + std::to_string(m.visible) + " " + join(m.rect) + " " +
-                 std::to_string(m.reload);
-        } else if constexpr (std::is_same_v<T, SignInRequest>) {
-          return "signin " + m.id + " " + m.url + " " + m.title + " " + join(m.domains) + " " +
-                 m.key;
-        } else if constexpr (std::is_same_v<T, PickPathsRequest>) {
-          return "pickPaths";
-        } else if constexpr (std::is_same_v<T, ForgetSignInRequest>) {
-          return "forget " + m.key;
-        } else if constexpr (std::is_same_v<T, SetPrefRequest>) {
-          return "setPref " + m.key + "=" + m.value;
-        } else {
-          return "open " + m.url;
-        }
-      },
-      *message);
-}
+using Parsed = std::optional<BridgeMessage>;
+const Parsed dropped;
 
 TEST(BridgeMessage, TypeRulesOfEveryAction) {
   const struct {
     std::string body;
-    std::string expected;
+    Parsed expected;
   } cases[] = {
       // Bodies that are not objects, or carry no string action, or an unknown one.
-      {"\"setPref\"", ""},
-      {"42", ""},
-      {"[1,2]", ""},
-      {"{}", ""},
-      {"not json", ""},
-      {"", ""},
-      {R"({"action":7})", ""},
-      {R"({"action":"Tarvel"})", ""},
-      {R"({"action":"setpref","key":"a","value":"b"})", ""},
-      {R"({"action":"launchMissiles"})", ""},
+      {"\"setPref\"", dropped},
+      {"42", dropped},
+      {"[1,2]", dropped},
+      {"{}", dropped},
+      {"not json", dropped},
+      {"", dropped},
+      {R"({"action":7})", dropped},
+      {R"({"action":"Tarvel"})", dropped},
+      {R"({"action":"setpref","key":"a","value":"b"})", dropped},
+      {R"({"action":"launchMissiles"})", dropped},
       // "tarvel": booleans only as booleans, the rectangle only as an array of numbers.
-      {R"({"action":"tarvel"})", "tarvel 0 [] 0"},
-      {R"({"action":"tarvel","visible":true,"rect":[1,2,"3",4]})", "tarvel 1 [] 0"},
+      {R"({"action":"tarvel"})", TarvelRequest{}},
+      {R"({"action":"tarvel","visible":true,"rect":[1,2,"3",4]})", TarvelRequest{true, {}, false}},
       {R"({"action":"tarvel","visible":"yes","rect":[1.5,2,300,40],"reload":true})",
-       "tarvel 0 [1.5,2.0,300.0,40.0] 1"},
-      {R"({"action":"tarvel","visible":1,"rect":{"x":1},"reload":"true"})", "tarvel 0 [] 0"},
+       TarvelRequest{false, {1.5, 2, 300, 40}, true}},
+      {R"({"action":"tarvel","visible":1,"rect":{"x":1},"reload":"true"})", TarvelRequest{}},
       // "signin": id and url required; the rest take defaults when missing or mistyped.
       {R"({"action":"signin","id":"a","url":"https://s.example/","extra":[1]})",
-       "signin a https://s.example/ Sign in [] "},
+       SignInRequest{"a", "https://s.example/", "Sign in", {}, ""}},
       {R"({"action":"signin","id":"a","url":"u","title":"T","domains":["A.example","b"],"key":"k"})",
-       "signin a u T [\"A.example\",\"b\"] k"},
+       SignInRequest{"a", "u", "T", {"A.example", "b"}, "k"}},
       {R"({"action":"signin","id":"a","url":"u","title":5,"domains":["a",3],"key":[]})",
-       "signin a u Sign in [] "},
-      {R"({"action":"signin","url":"https://s.example/"})", ""},
-      {R"({"action":"signin","id":7,"url":"https://s.example/"})", ""},
-      {R"({"action":"signin","id":"a"})", ""},
-      {R"({"action":"pickPaths","ignored":true})", "pickPaths"},
+       SignInRequest{"a", "u", "Sign in", {}, ""}},
+      {R"({"action":"signin","url":"https://s.example/"})", dropped},
+      {R"({"action":"signin","id":7,"url":"https://s.example/"})", dropped},
+      {R"({"action":"signin","id":"a"})", dropped},
+      {R"({"action":"pickPaths","ignored":true})", PickPathsRequest{}},
       // Required strings must be strings.
-      {R"({"action":"forgetSignIn"})", ""},
-      {R"({"action":"forgetSignIn","key":5})", ""},
-      {R"({"action":"forgetSignIn","key":""})", "forget "},
-      {R"({"action":"setPref","key":"a","value":5})", ""},
-      {R"({"action":"setPref","key":"a","value":true})", ""},
-      {R"({"action":"setPref","key":["a"],"value":"b"})", ""},
-      {R"({"action":"setPref","value":"b"})", ""},
-      {R"({"action":"setPref","key":"a","value":"5"})", "setPref a=5"},
+      {R"({"action":"forgetSignIn"})", dropped},
+      {R"({"action":"forgetSignIn","key":5})", dropped},
+      {R"({"action":"forgetSignIn","key":""})", ForgetSignInRequest{""}},
+      {R"({"action":"setPref","key":"a","value":5})", dropped},
+      {R"({"action":"setPref","key":"a","value":true})", dropped},
+      {R"({"action":"setPref","key":["a"],"value":"b"})", dropped},
+      {R"({"action":"setPref","value":"b"})", dropped},
+      {R"({"action":"setPref","key":"a","value":"5"})", SetPrefRequest{"a", "5"}},
       // "openExternal": exactly https, with a host.
       {R"({"action":"openExternal","url":"https://example.com/a?b=c"})",
-       "open https://example.com/a?b=c"},
-      {R"({"action":"openExternal","url":["https://example.com/"]})", ""},
+       OpenExternalRequest{"https://example.com/a?b=c"}},
+      {R"({"action":"openExternal","url":["https://example.com/"]})", dropped},
   };
-  for (const auto& c : cases) EXPECT_EQ(describe(c.body), c.expected) << c.body;
+  for (const auto& c : cases) EXPECT_EQ(parseBridgeMessage(c.body), c.expected) << c.body;
 
   for (const char* url :
        {"http://example.com/", "file:///etc/passwd", "mailto:a@example.com", "HTTPS://example.com/",
         "Https://example.com/", "https://exa mple.com/", "javascript:alert(1)", "//example.com/",
         "", "https:", "https:///etc/passwd", "https:relative", "https://user@/x"}) {
-    EXPECT_EQ(describe(nlohmann::json{{"action", "openExternal"}, {"url", url}}.dump()), "") << url;
+    EXPECT_EQ(parseBridgeMessage(nlohmann::json{{"action", "openExternal"}, {"url", url}}.dump()),
+              dropped)
+        << url;
   }
 }
 
@@ -103,14 +74,15 @@ TEST(BridgeMessage, HostileSizesAreDroppedWithoutHarm) {
   for (std::size_t depth : {65u, 100000u}) {
     const std::string deep = R"({"action":"signin","id":"a","url":"u","title":)" +
                              std::string(depth, '[') + std::string(depth, ']') + "}";
-    EXPECT_EQ(describe(deep), "") << depth;
+    EXPECT_EQ(parseBridgeMessage(deep), dropped) << depth;
   }
   // Brackets inside strings are text, not nesting.
-  EXPECT_EQ(describe(R"({"action":"setPref","key":"k","value":")" + std::string(5000, '[') + "\"}"),
-            "setPref k=" + std::string(5000, '['));
+  EXPECT_EQ(parseBridgeMessage(R"({"action":"setPref","key":"k","value":")" +
+                               std::string(5000, '[') + "\"}"),
+            Parsed(SetPrefRequest{"k", std::string(5000, '[')}));
   std::string big = R"({"action":"setPref","key":"k","value":")";
   big += std::string(kMaxPageMessageBytes, 'x') + "\"}";
-  EXPECT_EQ(describe(big), "");
+  EXPECT_EQ(parseBridgeMessage(big), dropped);
 }
 
 }  // namespace

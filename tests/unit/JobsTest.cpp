@@ -19,6 +19,7 @@ using testing::FakePage;
 class FakeHttp : public HttpClient {
  public:
   void send(const Request& request, std::function<void(Reply)> done) override {
+    all.push_back(request);
     sent.push_back({request, std::move(done)});
   }
   void reply(int status, const std::string& body, std::size_t index = 0) {
@@ -30,7 +31,8 @@ class FakeHttp : public HttpClient {
     Request request;
     std::function<void(Reply)> done;
   };
-  std::vector<Sent> sent;
+  std::vector<Sent> sent;    // not yet answered
+  std::vector<Request> all;  // everything sent, in order
 };
 
 TEST(BackendClient, RequestsAndTheRepliesThatCount) {
@@ -223,41 +225,37 @@ struct QueueTest : ::testing::Test {
   std::shared_ptr<testing::FakeOffscreenPages> pages =
       std::make_shared<testing::FakeOffscreenPages>();
   // What reached the backend, in order; a poll keeps its answer until the test gives it.
+  std::shared_ptr<FakeHttp> http = std::make_shared<FakeHttp>();
+  std::shared_ptr<NativeJobs> jobs = NativeJobs::create(
+      loop, pages,
+      std::make_unique<BackendClient>(
+          http, [] { return std::optional<std::string>("http://127.0.0.1:1/"); }, "T"),
+      SignInController::jobRunner(pages, loop));
+
   struct Call {
     std::string path;
     std::optional<nlohmann::json> body;
     Duration timeout;
-    std::function<void(HttpClient::Reply)> done;
   };
-  std::vector<Call> calls;
-  struct Recorder : HttpClient {
-    std::vector<Call>* calls;
-    void send(const Request& r, std::function<void(Reply)> done) override {
-      calls->push_back({r.url.substr(r.url.find("/api/")),
-                        r.body ? std::optional(nlohmann::json::parse(*r.body)) : std::nullopt,
-                        r.timeout, std::move(done)});
+  std::vector<Call> calls() const {
+    std::vector<Call> out;
+    for (const auto& r : http->all) {
+      out.push_back({r.url.substr(r.url.find("/api/")),
+                     r.body ? std::optional(nlohmann::json::parse(*r.body)) : std::nullopt,
+                     r.timeout});
     }
-  };
-  std::shared_ptr<NativeJobs> jobs = [this] {
-    auto http = std::make_shared<Recorder>();
-    http->calls = &calls;
-    return NativeJobs::create(
-        loop, pages,
-        std::make_unique<BackendClient>(
-            http, [] { return std::optional<std::string>("http://127.0.0.1:1/"); }, "T"),
-        SignInController::jobRunner(pages, loop));
-  }();
-
+    return out;
+  }
   std::size_t polls() const {
-    return std::count_if(calls.begin(), calls.end(),
+    const auto all = calls();
+    return std::count_if(all.begin(), all.end(),
                          [](const Call& c) { return c.path == "/api/native/next"; });
   }
   // Answers the outstanding poll.
   void answer(std::optional<nlohmann::json> reply) {
-    for (auto& c : calls) {
-      if (c.path == "/api/native/next" && c.done) {
-        auto done = std::exchange(c.done, nullptr);
-        done(reply ? HttpClient::Reply{200, reply->dump()} : HttpClient::Reply{0, ""});
+    for (std::size_t i = 0; i < http->sent.size(); ++i) {
+      if (http->sent[i].request.url.ends_with("/api/native/next")) {
+        http->reply(reply ? 200 : 0, reply ? reply->dump() : "", i);
         return;
       }
     }
@@ -271,14 +269,14 @@ struct QueueTest : ::testing::Test {
 TEST_F(QueueTest, ThePollChainWaitsAsAgreed) {
   jobs->poll();
   ASSERT_EQ(polls(), 1u);
-  EXPECT_EQ(calls[0].timeout, NativeJobs::kPollTimeout);
-  EXPECT_FALSE(calls[0].body);
+  EXPECT_EQ(calls()[0].timeout, NativeJobs::kPollTimeout);
+  EXPECT_FALSE(calls()[0].body);
   // An answer, with or without a job, is followed by the next poll at once.
   for (const auto& reply :
        {nlohmann::json::object(), nlohmann::json{{"job", nullptr}}, nlohmann::json{{"job", "x"}}}) {
     answer(reply);
     loop->advance(Duration::zero());
-    EXPECT_EQ(polls(), calls.size());
+    EXPECT_EQ(polls(), calls().size());
   }
   const auto before = polls();
   answer(std::nullopt);  // a failure waits 5 seconds
@@ -298,8 +296,8 @@ TEST_F(QueueTest, ThePollChainWaitsAsAgreed) {
   // One reports: its entry goes, the report is posted, and the next poll goes at once.
   pages->offscreen[0].second->fail(false);
   EXPECT_EQ(jobs->jobs().size(), 3u);
-  EXPECT_EQ(calls[calls.size() - 2].path, "/api/native/done");
-  EXPECT_EQ((*calls[calls.size() - 2].body)["job"], "r0");
+  EXPECT_EQ(calls()[calls().size() - 2].path, "/api/native/done");
+  EXPECT_EQ((*calls()[calls().size() - 2].body)["job"], "r0");
   EXPECT_EQ(polls(), held + 1);
   loop->advance(std::chrono::seconds(5));
   EXPECT_EQ(polls(), held + 1);  // one outstanding, never two
@@ -309,8 +307,8 @@ TEST_F(QueueTest, JobsAreStartedReportedOrDropped) {
   jobs->start(nlohmann::json{{"job", "u"}, {"url", "https://a.example/"}, {"kind", "scan"}});
   jobs->start(nlohmann::json{{"job", "v"}, {"url", "https://a.example/"}});
   jobs->start(nlohmann::json{{"job", "w"}, {"url", "ftp://a.example/"}, {"kind", "render"}});
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].body->dump(), R"({"error":"unknown job","job":"u","ok":false})");
+  ASSERT_EQ(calls().size(), 2u);
+  EXPECT_EQ(calls()[0].body->dump(), R"({"error":"unknown job","job":"u","ok":false})");
   EXPECT_TRUE(jobs->jobs().empty());
 
   // A sign-in job: the controller's outcome is passed through unchanged.
@@ -319,11 +317,12 @@ TEST_F(QueueTest, JobsAreStartedReportedOrDropped) {
   ASSERT_EQ(jobs->jobs().size(), 1u);
   loop->advance(std::chrono::seconds(92));
   EXPECT_TRUE(jobs->jobs().empty());
-  EXPECT_EQ(calls.back().body->dump(), nlohmann::json({{"job", "s"},
-                                                       {"ok", false},
-                                                       {"result", nlohmann::json::object()},
-                                                       {"error", SignInController::kTimeoutError}})
-                                           .dump());
+  EXPECT_EQ(calls().back().body->dump(),
+            nlohmann::json({{"job", "s"},
+                            {"ok", false},
+                            {"result", nlohmann::json::object()},
+                            {"error", SignInController::kTimeoutError}})
+                .dump());
 
   // A second job with the identifier of a running one is refused at once, with a report of
   // its own; the first runs on and reports too.
@@ -332,12 +331,12 @@ TEST_F(QueueTest, JobsAreStartedReportedOrDropped) {
   jobs->start(render("d"));
   ASSERT_EQ(jobs->jobs().size(), 1u);
   EXPECT_EQ(pages->offscreen.size(), offscreen);
-  EXPECT_EQ((*calls.back().body)["job"], "d");
-  EXPECT_EQ((*calls.back().body)["ok"], false);
-  const auto reports = calls.size();
+  EXPECT_EQ((*calls().back().body)["job"], "d");
+  EXPECT_EQ((*calls().back().body)["ok"], false);
+  const auto reports = calls().size();
   pages->offscreen.back().second->fail(false);
-  EXPECT_EQ(calls.size(), reports + 1);
-  EXPECT_EQ((*calls.back().body)["error"], NativeJobs::kRenderError);
+  EXPECT_EQ(calls().size(), reports + 1);
+  EXPECT_EQ((*calls().back().body)["error"], NativeJobs::kRenderError);
   EXPECT_TRUE(jobs->jobs().empty());
 }
 
